@@ -1,0 +1,14 @@
+# vexa_add_test(NAME name SOURCES ... LIBS ... LABELS ... [TIMEOUT s])
+# Builds one GoogleTest executable and registers its cases with CTest. LABELS are used by the
+# test command to pick suites (unit, server, integration, e2e).
+function(vexa_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+endfunction()

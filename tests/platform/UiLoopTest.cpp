@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/glib/CGlibUiLoop.h"
+#include "tests/fakes/CTestUiLoop.h"
+
+using vexa::platform::IMessageTarget;
+using vexa::platform::WM_TIMER;
+using vexa::platform::WM_USER;
+
+namespace {
+
+struct Recorder : IMessageTarget {
+    struct Got {
+        std::uint32_t msg;
+        std::uintptr_t w;
+        std::uint64_t at;
+    };
+    vexa::platform::IUiLoop* loop = nullptr;
+    std::vector<Got> got;
+    void OnMessage(std::uint32_t msg, std::uintptr_t w, std::intptr_t) override {
+        got.push_back({msg, w, loop->NowMs()});
+    }
+};
+
+}  // namespace
+
+TEST(TestUiLoop, TimersFireOnTheVirtualClockInDueOrderWithPostsInBetween) {
+    vexa::testing::CTestUiLoop loop;
+    Recorder r;
+    r.loop = &loop;
+    auto h = loop.AddTarget(&r);
+    loop.SetTimer(h, 1, 100);
+    loop.SetTimer(h, 2, 250);
+    loop.PostMessage(h, WM_USER + 1, 7, 0);
+    loop.RunFor(300);
+    ASSERT_EQ(r.got.size(), 5u);
+    EXPECT_EQ(r.got[0].msg, WM_USER + 1u);
+    EXPECT_EQ(r.got[1].at, 100u);
+    EXPECT_EQ(r.got[2].at, 200u);
+    EXPECT_EQ(r.got[3].w, 2u);
+    EXPECT_EQ(r.got[3].at, 250u);
+    EXPECT_EQ(r.got[4].at, 300u);
+    loop.KillTimer(h, 1);
+    loop.RemoveTarget(h);
+    EXPECT_FALSE(loop.PostMessage(h, WM_USER, 0, 0));
+    loop.RunFor(1000);
+    EXPECT_EQ(r.got.size(), 5u);
+}
+
+TEST(TestUiLoop, PostsFromAnotherThreadAreDeliveredOnTheLoopThread) {
+    vexa::testing::CTestUiLoop loop;
+    Recorder r;
+    r.loop = &loop;
+    auto h = loop.AddTarget(&r);
+    std::thread poster([&] { loop.PostMessage(h, WM_USER + 100, 1, 0); });
+    EXPECT_TRUE(loop.WaitForPosts(5000));
+    poster.join();
+    ASSERT_EQ(r.got.size(), 1u);
+    EXPECT_EQ(r.got[0].w, 1u);
+}
+
+TEST(GlibUiLoop, DeliversPostsAndTimersAndDropsMessagesForRemovedTargets) {
+    vexa::platform::CGlibUiLoop loop;
+    Recorder r;
+    r.loop = &loop;
+    auto h = loop.AddTarget(&r);
+    std::thread poster([&] { loop.PostMessage(h, WM_USER + 5, 3, 0); });
+    poster.join();
+    loop.SetTimer(h, 9, 10);
+    ASSERT_TRUE(loop.RunUntil([&] { return r.got.size() >= 3; }, 5000));
+    EXPECT_EQ(r.got[0].msg, WM_USER + 5u);
+    EXPECT_EQ(r.got[1].msg, WM_TIMER);
+    EXPECT_EQ(r.got[1].w, 9u);
+    loop.PostMessage(h, WM_USER + 6, 0, 0);
+    loop.RemoveTarget(h);
+    size_t before = r.got.size();
+    loop.RunUntil([] { return false; }, 50);
+    EXPECT_EQ(r.got.size(), before);
+}
