@@ -1,0 +1,7 @@
+#include "app/UploadParams.h"
+
+namespace vexa {
+
+UploadParams g_uploadParams;
+
+}  // namespace vexa

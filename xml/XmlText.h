@@ -1,0 +1,34 @@
+// Parser settings and text helpers that the Tavix classes share (internal to the wrapper).
+#pragma once
+
+#include <cstddef>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
+namespace Tavix::detail {
+
+// Everything a DOM keeps (declaration, comments, processing instructions, doctype); whitespace-only
+// text between elements is dropped and nothing is validated.
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration |
+                                   pugi::parse_comments | pugi::parse_pi | pugi::parse_doctype;
+
+// Invalid UTF-8 sequences become U+FFFD, as a code-page conversion would make them.
+std::string ToValidUtf8(std::string_view text);
+
+// An XML element name: a name start character, then name characters. Non-ASCII characters are
+// taken as letters.
+bool IsXmlName(std::string_view name);
+
+// Parses into doc and insists on one document element with no text beside it; on any failure
+// doc is left empty.
+bool ParseDocument(pugi::xml_document& doc, const void* data, std::size_t size,
+                   pugi::xml_encoding encoding);
+
+// Compact markup of a node (or an attribute as name="value").
+std::string Serialize(const pugi::xpath_node& node);
+
+// The text of a node with its descendants, as the DOM's text property gives it.
+std::string TextOf(const pugi::xpath_node& node);
+
+}  // namespace Tavix::detail
