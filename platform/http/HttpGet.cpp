@@ -1,0 +1,118 @@
+#include "platform/http/HttpGet.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace vexa::platform {
+
+namespace {
+
+void InitCurlOnce() {
+    // curl_global_init is not safe to race with other threads' first transfers.
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+    CURL* curl = nullptr;
+    IHttpGetSink* sink = nullptr;
+    bool anyHeader = false;  // some answer came back, so a retry would repeat a request
+    bool responded = false;
+    bool sinkEnded = false;
+
+    bool Respond() {
+        responded = true;
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK)
+            length = -1;
+        if (!sink->OnResponse(static_cast<int>(status), static_cast<long long>(length))) {
+            sinkEnded = true;
+            return false;
+        }
+        return true;
+    }
+};
+
+size_t OnHeader(char* /*data*/, size_t size, size_t count, void* user) {
+    static_cast<Transfer*>(user)->anyHeader = true;
+    return size * count;
+}
+
+size_t OnWrite(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    size_t bytes = size * count;
+    if (!t->responded && !t->Respond()) return 0;
+    if (t->sinkEnded) return 0;
+    if (bytes > 0 && !t->sink->OnBody(data, bytes)) {
+        t->sinkEnded = true;
+        return 0;
+    }
+    return bytes;
+}
+
+// Only a connection that never came about is tried again; a site that accepted the request
+// and then went quiet would just cost the stall time twice.
+bool IsConnectFailure(CURL* curl, CURLcode code) {
+    if (code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST ||
+        code == CURLE_COULDNT_RESOLVE_PROXY)
+        return true;
+    if (code != CURLE_OPERATION_TIMEDOUT) return false;
+    curl_off_t connectUs = 0;
+    return curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK &&
+           connectUs == 0;
+}
+
+}  // namespace
+
+bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink) {
+    InitCurlOnce();
+    for (int attempt = 0;; ++attempt) {
+        CURL* curl = curl_easy_init();
+        if (curl == nullptr) return false;
+        Transfer t;
+        t.curl = curl;
+        t.sink = &sink;
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, options.userAgent.c_str());
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
+        // Credentials of the environment's proxy URL are offered with whatever scheme the proxy
+        // asks for, so a 407 is answered once by curl itself.
+        curl_easy_setopt(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+        // Always from the network: ask caches on the way not to answer from their store.
+        curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
+        headers = curl_slist_append(headers, "Pragma: no-cache");
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        if (options.stallTimeoutMs > 0) {
+            curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+            curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (options.stallTimeoutMs + 999) / 1000);
+        }
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnWrite);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+
+        CURLcode code = curl_easy_perform(curl);
+        // A response without a body never reaches the write callback.
+        bool respondedNow = code == CURLE_OK && !t.responded ? t.Respond() : true;
+        bool retry = code != CURLE_OK && !t.anyHeader && !t.responded &&
+                     attempt < options.connectRetries && IsConnectFailure(curl, code);
+        curl_easy_cleanup(curl);
+        curl_slist_free_all(headers);
+
+        if (code == CURLE_OK) return respondedNow;
+        if (!retry) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(options.retryDelayMs));
+    }
+}
+
+}  // namespace vexa::platform

@@ -1,0 +1,36 @@
+// Blocking HTTP GET of one URL, streamed to a sink: the transfer behind the content downloads.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vexa::platform {
+
+struct HttpGetOptions {
+    std::string userAgent;
+    long connectTimeoutMs = 30000;
+    // Further attempts when no answer at all arrived (refused, unreachable, connect time-out).
+    int connectRetries = 1;
+    long retryDelayMs = 1000;
+    // The transfer is given up when nothing arrives for this long (0: wait forever). Rounded up
+    // to whole seconds.
+    long stallTimeoutMs = 30000;
+};
+
+// Receives one response. Calls come from the thread that called HttpGet.
+class IHttpGetSink {
+  public:
+    virtual ~IHttpGetSink() = default;
+    // Once, when the final response's head has arrived (redirects are followed first).
+    // contentLength is -1 when the response states none. Returning false ends the transfer.
+    virtual bool OnResponse(int status, long long contentLength) = 0;
+    // Each piece of the body, in order. Returning false ends the transfer.
+    virtual bool OnBody(const char* data, std::size_t size) = 0;
+};
+
+// True when a response arrived and its body ended as the response's framing says. False when
+// nothing usable arrived or the transfer broke off (also after a sink ended it); OnResponse may
+// then have been called or not. The environment's proxy settings apply. Thread-safe.
+bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink);
+
+}  // namespace vexa::platform

@@ -1,0 +1,132 @@
+#include "server/DownloadHelpers.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <system_error>
+#include <thread>
+
+#include "BuildConfig.h"
+#include "platform/http/HttpGet.h"
+
+namespace vexa {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A name of its own for every download in progress, next to the target so that the final
+// rename stays on one file system. The leading dot keeps it out of casual listings.
+std::string TempPathFor(const std::string& localPath) {
+    static std::atomic<std::uint64_t> counter{0};
+    static const std::uint64_t salt = [] {
+        std::random_device rd;
+        return (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
+    }();
+    std::uint64_t n = counter.fetch_add(1) ^ salt ^
+                      (std::hash<std::thread::id>{}(std::this_thread::get_id()) << 20);
+    std::string::size_type slash = localPath.rfind('/');
+    std::string folder =
+        slash == std::string::npos ? std::string() : localPath.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? localPath : localPath.substr(slash + 1);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.part", static_cast<unsigned long long>(n));
+    return folder + "." + name + suffix;
+}
+
+class CFileSink : public platform::IHttpGetSink {
+  public:
+    explicit CFileSink(std::string localPath) : m_localPath(std::move(localPath)) {}
+    CFileSink(const CFileSink&) = delete;
+    CFileSink& operator=(const CFileSink&) = delete;
+    ~CFileSink() override {
+        if (m_file != nullptr) std::fclose(m_file);
+        if (!m_tempPath.empty()) std::remove(m_tempPath.c_str());
+    }
+
+    bool OnResponse(int status, long long contentLength) override {
+        if (status != 200) return false;
+        m_statedLength = contentLength > 0 ? contentLength : -1;
+        for (int tries = 0; tries < 8 && m_file == nullptr; ++tries) {
+            std::string temp = TempPathFor(m_localPath);
+            m_file = std::fopen(temp.c_str(), "wbx");
+            if (m_file != nullptr)
+                m_tempPath = temp;
+            else if (errno != EEXIST)
+                break;
+        }
+        return m_file != nullptr;
+    }
+
+    bool OnBody(const char* data, std::size_t size) override {
+        if (m_statedLength >= 0 && m_received + static_cast<long long>(size) > m_statedLength)
+            size = static_cast<std::size_t>(m_statedLength - m_received);
+        if (size > 0 && std::fwrite(data, 1, size, m_file) != size) return false;
+        m_received += static_cast<long long>(size);
+        return true;
+    }
+
+    // Puts the finished body in place when the answer was complete; otherwise the temporary file
+    // goes and the target stays as it was.
+    void Finish(bool transferComplete) {
+        if (m_file == nullptr) return;
+        bool whole = m_statedLength >= 0 ? m_received == m_statedLength : transferComplete;
+        bool written = std::fclose(m_file) == 0;
+        m_file = nullptr;
+        if (!whole || !written) return;
+        std::error_code ec;
+        fs::rename(m_tempPath, m_localPath, ec);
+        if (!ec) m_tempPath.clear();
+    }
+
+  private:
+    std::string m_localPath;
+    std::string m_tempPath;
+    std::FILE* m_file = nullptr;
+    long long m_statedLength = -1;
+    long long m_received = 0;
+};
+
+}  // namespace
+
+void DownloadFile(const std::string& url, const std::string& localPath) {
+    if (localPath.empty()) return;
+    platform::HttpGetOptions options;
+    options.userAgent = VEXA_PRODUCT_NAME "/" VEXA_VERSION;
+    options.connectTimeoutMs = 30000;
+    options.connectRetries = 1;
+    options.retryDelayMs = 1000;
+    CFileSink sink(localPath);
+    bool complete = platform::HttpGet(url, options, sink);
+    sink.Finish(complete);
+}
+
+bool FileExists(const char* path) {
+    if (path == nullptr || *path == '\0') return false;
+    std::error_code ec;
+    return fs::exists(fs::path(path), ec);
+}
+
+int CreateDirectoryTree(const char* path) {
+    if (path == nullptr || *path == '\0') return 1;
+    std::string tree(path);
+    if (tree.back() != '/') tree += '/';
+    std::string::size_type pos = tree.find('/');
+    // A drive root ("C:/") exists or cannot be made; it is never created.
+    if (pos == 2 && tree[1] == ':') pos = tree.find('/', pos + 1);
+    for (; pos != std::string::npos; pos = tree.find('/', pos + 1)) {
+        if (pos == 0) continue;  // the file-system root
+        std::string prefix = tree.substr(0, pos + 1);
+        if (!FileExists(prefix.c_str())) {
+            std::error_code ec;
+            fs::create_directory(fs::path(prefix), ec);
+        }
+    }
+    return 1;
+}
+
+}  // namespace vexa
