@@ -25,6 +25,7 @@ class Main extends Sprite {
     var caption:TextField;
     var confirmation:TextField;
     var recLight:Sprite;
+    var banner:Sprite;
     var recLabel:TextField;
     var recording = false;
     var blinkOn = false;
@@ -118,7 +119,7 @@ class Main extends Sprite {
 
     function buildPictureCard() {
         text(22, 0x0B3954, true, 40, 100).text = "Today's word";
-        caption = text(16, 0x555555, false, 40, 384, 420);
+        caption = text(15, 0x555555, false, 40, 386);
         caption.text = "Fetching " + MODULE + "/apple.jpg from the local server...";
         var hit = new Sprite();
         hit.x = 45;
@@ -130,7 +131,7 @@ class Main extends Sprite {
         var loader = new Loader();
         loader.contentLoaderInfo.addEventListener(Event.COMPLETE, function(_) {
             pictureReady = true;
-            caption.text = MODULE + "/apple.jpg came through the local server. Tap it to hear the word.";
+            caption.text = "Fetched " + MODULE + "/apple.jpg from the local server. Tap it!";
             mediaLoaded();
         });
         loader.contentLoaderInfo.addEventListener(IOErrorEvent.IO_ERROR, function(_) {
@@ -154,8 +155,12 @@ class Main extends Sprite {
         addChild(recLight);
         recLabel = text(22, 0x333333, true, 552, 285);
         paintRecLight();
-        confirmation = text(22, 0x1E7B34, true, 510, 340, 420);
-        confirmation.height = 64;
+        banner = new Sprite();
+        banner.x = 506;
+        banner.y = 336;
+        addChild(banner);
+        confirmation = text(22, 0x1E7B34, true, 522, 346, 410);
+        confirmation.height = 40;
         confirmation.text = "";
     }
 
@@ -242,6 +247,8 @@ class Main extends Sprite {
 
     function uploadWith(uid:String, tid:String, type:String) {
         confirmation.text = "Sending your recording...";
+        confirmation.textColor = 0x0B3954;
+        paintBanner(0xFFE8A3);
         callHost("RecUpload", [uid, tid, type]);
         say("Upload started.");
     }
@@ -263,6 +270,8 @@ class Main extends Sprite {
     function onUpok(arg:Dynamic):String {
         upokCount++;
         confirmation.text = "Upload confirmed! (" + upokCount + ")";
+        confirmation.textColor = 0xFFFFFF;
+        paintBanner(0x2DA44E);
         say("The computer says the upload is done.");
         if (waitingForUpok) {
             waitingForUpok = false;
@@ -270,6 +279,13 @@ class Main extends Sprite {
             if (autoQuit) haxe.Timer.delay(quit, 1500);
         }
         return "";
+    }
+
+    function paintBanner(color:Int) {
+        banner.graphics.clear();
+        banner.graphics.beginFill(color);
+        banner.graphics.drawRoundRect(0, 0, 428, 56, 24, 24);
+        banner.graphics.endFill();
     }
 
     function say(s:String) {
