@@ -1,0 +1,5 @@
+# The MP3 output loads the encoder library at run time through the platform's library loader.
+if(NOT TARGET vexa_platform_dynlib)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/platform/dynlib ${CMAKE_BINARY_DIR}/platform/dynlib)
+endif()
+target_link_libraries(vexa_audio PUBLIC vexa_platform_dynlib)
