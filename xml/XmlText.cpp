@@ -1,5 +1,8 @@
 #include "xml/XmlText.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace Tavix::detail {
 
 namespace {
@@ -128,15 +131,56 @@ bool IsXmlName(std::string_view name) {
     return true;
 }
 
+namespace {
+
+bool HasDuplicateAttributes(const pugi::xml_node& root) {
+    std::vector<std::string_view> names;
+    pugi::xml_node cur = root;
+    while (cur) {
+        if (cur.first_attribute() && cur.first_attribute().next_attribute()) {
+            names.clear();
+            for (const pugi::xml_attribute attr : cur.attributes()) {
+                names.emplace_back(attr.name());
+            }
+            std::sort(names.begin(), names.end());
+            if (std::adjacent_find(names.begin(), names.end()) != names.end()) {
+                return true;
+            }
+        }
+        if (cur.first_child()) {
+            cur = cur.first_child();
+            continue;
+        }
+        while (cur && cur != root && !cur.next_sibling()) {
+            cur = cur.parent();
+        }
+        if (!cur || cur == root) {
+            break;
+        }
+        cur = cur.next_sibling();
+    }
+    return false;
+}
+
+}  // namespace
+
 bool ParseDocument(pugi::xml_document& doc, const void* data, std::size_t size,
                    pugi::xml_encoding encoding) {
     const pugi::xml_parse_result result = doc.load_buffer(data, size, kParseOptions, encoding);
     bool ok = static_cast<bool>(result);
     int elements = 0;
+    pugi::xml_node element;
     for (pugi::xml_node child = doc.first_child(); ok && child; child = child.next_sibling()) {
         switch (child.type()) {
             case pugi::node_element:
                 ++elements;
+                element = child;
+                break;
+            case pugi::node_declaration:
+                ok = child == doc.first_child();
+                break;
+            case pugi::node_doctype:
+                ok = elements == 0;
                 break;
             case pugi::node_pcdata:
             case pugi::node_cdata:
@@ -146,7 +190,7 @@ bool ParseDocument(pugi::xml_document& doc, const void* data, std::size_t size,
                 break;
         }
     }
-    if (!ok || elements != 1) {
+    if (!ok || elements != 1 || HasDuplicateAttributes(element)) {
         doc.reset();
         return false;
     }

@@ -10,8 +10,10 @@ namespace Tavix::detail {
 
 // Everything a DOM keeps (declaration, comments, processing instructions, doctype); whitespace-only
 // text between elements is dropped and nothing is validated.
+// Parsed as a fragment so that text beside the document element is seen and can be refused.
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration |
-                                   pugi::parse_comments | pugi::parse_pi | pugi::parse_doctype;
+                                   pugi::parse_comments | pugi::parse_pi | pugi::parse_doctype |
+                                   pugi::parse_fragment;
 
 // Invalid UTF-8 sequences become U+FFFD, as a code-page conversion would make them.
 std::string ToValidUtf8(std::string_view text);
@@ -20,8 +22,9 @@ std::string ToValidUtf8(std::string_view text);
 // taken as letters.
 bool IsXmlName(std::string_view name);
 
-// Parses into doc and insists on one document element with no text beside it; on any failure
-// doc is left empty.
+// Parses into doc and insists on what the parser itself lets through: one document element, no
+// text beside it, the declaration first, the doctype before the element, no attribute twice on an
+// element. On any failure doc is left empty.
 bool ParseDocument(pugi::xml_document& doc, const void* data, std::size_t size,
                    pugi::xml_encoding encoding);
 
