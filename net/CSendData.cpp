@@ -1,0 +1,9 @@
+#include "net/CSendData.h"
+
+namespace vexa {
+
+CSendData::CSendData() : m_strBoundary("---------------------------114782935826962") {}
+
+CSendData& g_sendData = *new CSendData;
+
+}  // namespace vexa

@@ -1,0 +1,66 @@
+// A loopback HTTP server that takes POSTs, keeps every request byte for byte and answers with a
+// chosen status. Each connection is served on its own thread; everything stops with the object.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vexa::testing {
+
+class CUploadSinkFake {
+  public:
+    struct Received {
+        std::string method;
+        std::string path;
+        std::string head;  // request line and header lines, up to and including the blank line
+        std::string body;
+        bool lengthAnnounced = false;
+        std::uint64_t announcedLength = 0;
+        // The header's value ("" when absent); the name is matched without regard to case.
+        std::string Header(const std::string& name) const;
+        // The value of a simple form field in a multipart body ("" when absent).
+        std::string Field(const std::string& name) const;
+    };
+
+    // Listens on 127.0.0.1 on a free port.
+    CUploadSinkFake();
+    ~CUploadSinkFake();
+    CUploadSinkFake(const CUploadSinkFake&) = delete;
+    CUploadSinkFake& operator=(const CUploadSinkFake&) = delete;
+
+    int Port() const { return m_port; }
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+    void SetStatus(int status) { m_status = status; }
+    // Waits this long after reading a request before answering it.
+    void SetReplyDelayMs(int ms) { m_delayMs = ms; }
+
+    // Waits up to timeoutMs for n requests in all; true when they have come.
+    bool WaitForRequests(std::size_t n, int timeoutMs);
+    std::vector<Received> Requests() const;
+    // The most connections that were being served at one time.
+    int MaxConcurrent() const { return m_maxConcurrent.load(); }
+
+  private:
+    void AcceptLoop();
+    void Serve(int fd);
+
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_status{200};
+    std::atomic<int> m_delayMs{0};
+    std::atomic<int> m_active{0};
+    std::atomic<int> m_maxConcurrent{0};
+    mutable std::mutex m_lock;
+    std::condition_variable m_arrived;
+    std::vector<Received> m_requests;
+    std::vector<std::thread> m_connections;
+    std::thread m_acceptor;
+};
+
+}  // namespace vexa::testing
