@@ -1,0 +1,285 @@
+// The encoder library seen from outside, through its entry points as a loader resolves them.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <set>
+
+#include "lame_enc/BladeMP3EncDLL.h"
+#include "platform/dynlib/DynamicLibrary.h"
+#include "tests/audio/mp3/Mp3TestSupport.h"
+
+namespace vexa::testing {
+namespace {
+
+struct Library {
+    explicit Library(const char* folder) {
+        platform::SetDynamicLibraryFolder(folder);
+        handle = platform::LoadDynamicLibrary("lame_enc");
+        platform::SetDynamicLibraryFolder("");
+        init = Get<BEINITSTREAM>("beInitStream");
+        encode = Get<BEENCODECHUNK>("beEncodeChunk");
+        deinit = Get<BEDEINITSTREAM>("beDeinitStream");
+        close = Get<BECLOSESTREAM>("beCloseStream");
+        version = Get<BEVERSION>("beVersion");
+        vbrHeader = Get<BEWRITEVBRHEADER>("beWriteVBRHeader");
+        infoTag = Get<BEWRITEINFOTAG>("beWriteInfoTag");
+    }
+    ~Library() { platform::FreeDynamicLibrary(handle); }
+    template <typename T>
+    T Get(const char* name) {
+        return reinterpret_cast<T>(platform::GetLibrarySymbol(handle, name));
+    }
+    platform::LibraryHandle handle = nullptr;
+    BEINITSTREAM init = nullptr;
+    BEENCODECHUNK encode = nullptr;
+    BEDEINITSTREAM deinit = nullptr;
+    BECLOSESTREAM close = nullptr;
+    BEVERSION version = nullptr;
+    BEWRITEVBRHEADER vbrHeader = nullptr;
+    BEWRITEINFOTAG infoTag = nullptr;
+};
+
+// The record the recorder gives: 64 kbit/s, R3MIX preset, tag wanted, no bit reservoir.
+BE_CONFIG RecorderConfig(BE_DWORD rate, BE_LONG mode, BE_LONG preset = LQP_R3MIX) {
+    BE_CONFIG c;
+    std::memset(&c, 0, sizeof c);
+    c.dwConfig = BE_CONFIG_LAME;
+    c.format.LHV1.dwStructVersion = 1;
+    c.format.LHV1.dwStructSize = sizeof c;
+    c.format.LHV1.dwSampleRate = rate;
+    c.format.LHV1.nMode = mode;
+    c.format.LHV1.dwBitrate = 64;
+    c.format.LHV1.nPreset = preset;
+    c.format.LHV1.dwMpegVersion = MPEG1;
+    c.format.LHV1.bOriginal = 1;
+    c.format.LHV1.bWriteVBRHeader = 1;
+    c.format.LHV1.bNoRes = 1;
+    return c;
+}
+
+class LameEncLibrary : public ::testing::Test {
+  protected:
+    // Encodes the samples in whole chunks into the file and closes the stream; the tag is left
+    // to the caller. Returns the stream handle.
+    HBE_STREAM EncodeFile(const BE_CONFIG& config, const std::vector<std::int16_t>& pcm,
+                          const std::string& path) {
+        BE_CONFIG c = config;
+        BE_DWORD samples = 0, size = 0;
+        HBE_STREAM stream = 0;
+        EXPECT_EQ(lib.init(&c, &samples, &size, &stream), BE_ERR_SUCCESSFUL);
+        std::vector<std::uint8_t> out(size), file;
+        std::vector<std::int16_t> chunk(samples);
+        for (std::size_t at = 0; at + samples <= pcm.size(); at += samples) {
+            std::memcpy(chunk.data(), &pcm[at], samples * 2);
+            BE_DWORD n = 0;
+            EXPECT_EQ(lib.encode(stream, samples, chunk.data(), out.data(), &n), BE_ERR_SUCCESSFUL);
+            EXPECT_LE(n, size);
+            file.insert(file.end(), out.begin(), out.begin() + n);
+        }
+        BE_DWORD n = 0;
+        EXPECT_EQ(lib.deinit(stream, out.data(), &n), BE_ERR_SUCCESSFUL);
+        file.insert(file.end(), out.begin(), out.begin() + n);
+        EXPECT_EQ(lib.close(stream), BE_ERR_SUCCESSFUL);
+        EXPECT_TRUE(WriteBytes(path, file.data(), file.size()));
+        return stream;
+    }
+
+    Library lib{LAME_ENC_DIR};
+    CTempDir dir;
+};
+
+TEST(LameEncRecords, FieldsSitWhereTheRecorderWritesThem) {
+    using L = decltype(BE_CONFIG::format.LHV1);
+    constexpr std::size_t base = offsetof(BE_CONFIG, format);
+    EXPECT_EQ(base, 4u);
+    EXPECT_EQ(base + offsetof(L, dwSampleRate), 12u);
+    EXPECT_EQ(base + offsetof(L, nMode), 20u);
+    EXPECT_EQ(base + offsetof(L, nPreset), 32u);
+    EXPECT_EQ(base + offsetof(L, bOriginal), 60u);
+    EXPECT_EQ(base + offsetof(L, bWriteVBRHeader), 64u);
+    EXPECT_EQ(base + offsetof(L, bNoRes), 84u);
+    EXPECT_EQ(base + offsetof(L, nQuality), 92u);
+    EXPECT_EQ(base + offsetof(L, btReserved), 94u);
+    EXPECT_EQ(offsetof(BE_VERSION, zHomepage), 8u);
+    EXPECT_EQ(offsetof(BE_VERSION, byAlphaLevel), 137u);
+}
+
+TEST_F(LameEncLibrary, ReportsFrameSizedChunksAndASafeOutputSize) {
+    ASSERT_NE(lib.init, nullptr);
+    struct Case {
+        BE_DWORD rate;
+        BE_LONG mode;
+        BE_DWORD samples;
+        BE_DWORD size;
+    } cases[] = {{22050, BE_MP3_MODE_MONO, 576, 7920},
+                 {22050, BE_MP3_MODE_JSTEREO, 1152, 7920},
+                 {44100, BE_MP3_MODE_MONO, 1152, 8640},
+                 {44100, BE_MP3_MODE_STEREO, 2304, 8640}};
+    for (const Case& c : cases) {
+        BE_CONFIG config = RecorderConfig(c.rate, c.mode);
+        BE_DWORD samples = 0, size = 0;
+        HBE_STREAM stream = 0;
+        ASSERT_EQ(lib.init(&config, &samples, &size, &stream), BE_ERR_SUCCESSFUL);
+        EXPECT_EQ(samples, c.samples) << c.rate << " mode " << c.mode;
+        EXPECT_EQ(size, c.size) << c.rate << " mode " << c.mode;
+        EXPECT_EQ(lib.close(stream), BE_ERR_SUCCESSFUL);
+    }
+}
+
+TEST_F(LameEncLibrary, MonoStreamWithItsTagDecodesToTheSamplesGiven) {
+    std::vector<std::int16_t> pcm = SpeechLikeSignal(576 * 200, 1);
+    std::string mp3 = dir.File("mono.mp3");
+    HBE_STREAM stream = EncodeFile(RecorderConfig(22050, BE_MP3_MODE_MONO), pcm, mp3);
+    ASSERT_EQ(lib.infoTag(stream, mp3.c_str()), BE_ERR_SUCCESSFUL);
+
+    std::vector<std::uint8_t> data = ReadBytes(mp3);
+    std::vector<Mp3Frame> frames = ParseMp3Frames(data);
+    ASSERT_GT(frames.size(), 200u);
+    EXPECT_EQ(frames.back().offset + frames.back().length, data.size());
+    std::set<int> bitrates;
+    for (const Mp3Frame& f : frames) {
+        EXPECT_EQ(f.mpegVersion, 2);
+        EXPECT_EQ(f.sampleRate, 22050);
+        EXPECT_EQ(f.channelMode, 3);
+        bitrates.insert(f.bitrateKbps);
+    }
+    // R3MIX is a VBR preset whatever the record's bitrate says.
+    EXPECT_GT(bitrates.size(), 2u);
+    auto tag = ReadInfoTag(data, frames[0]);
+    ASSERT_TRUE(tag.has_value());
+    EXPECT_EQ(tag->id, "Xing");
+    EXPECT_EQ(tag->frames, frames.size() - 1);
+
+    std::string wav = dir.File("mono.wav");
+    ASSERT_TRUE(DecodeMp3(mp3, wav));
+    int channels = 0;
+    std::vector<std::int16_t> decoded = ReadWavSamples(wav, &channels);
+    EXPECT_EQ(channels, 1);
+    EXPECT_EQ(decoded.size(), pcm.size());
+    EXPECT_GT(Correlation(decoded, pcm), 0.95);
+}
+
+TEST_F(LameEncLibrary, WithoutPresetTheBitrateIsConstant) {
+    std::vector<std::int16_t> pcm = SpeechLikeSignal(576 * 60, 1);
+    std::string mp3 = dir.File("cbr.mp3");
+    HBE_STREAM stream = EncodeFile(RecorderConfig(22050, BE_MP3_MODE_MONO, LQP_NOPRESET), pcm, mp3);
+    ASSERT_EQ(lib.infoTag(stream, mp3.c_str()), BE_ERR_SUCCESSFUL);
+    std::vector<std::uint8_t> data = ReadBytes(mp3);
+    std::vector<Mp3Frame> frames = ParseMp3Frames(data);
+    ASSERT_GT(frames.size(), 60u);
+    for (const Mp3Frame& f : frames) EXPECT_EQ(f.bitrateKbps, 64);
+    auto tag = ReadInfoTag(data, frames[0]);
+    ASSERT_TRUE(tag.has_value());
+    EXPECT_EQ(tag->id, "Info");
+}
+
+TEST_F(LameEncLibrary, JointStereoKeepsBothSides) {
+    std::vector<std::int16_t> pcm = SpeechLikeSignal(576 * 120, 2);
+    std::string mp3 = dir.File("stereo.mp3");
+    HBE_STREAM stream = EncodeFile(RecorderConfig(22050, BE_MP3_MODE_JSTEREO), pcm, mp3);
+    ASSERT_EQ(lib.infoTag(stream, mp3.c_str()), BE_ERR_SUCCESSFUL);
+    std::vector<Mp3Frame> frames = ParseMp3Frames(ReadBytes(mp3));
+    ASSERT_FALSE(frames.empty());
+    for (const Mp3Frame& f : frames) EXPECT_EQ(f.channelMode, 1);
+    std::string wav = dir.File("stereo.wav");
+    ASSERT_TRUE(DecodeMp3(mp3, wav));
+    int channels = 0;
+    std::vector<std::int16_t> decoded = ReadWavSamples(wav, &channels);
+    ASSERT_EQ(channels, 2);
+    EXPECT_EQ(decoded.size(), pcm.size());
+    EXPECT_GT(Correlation(Channel(decoded, 2, 0), Channel(pcm, 2, 0)), 0.95);
+    EXPECT_GT(Correlation(Channel(decoded, 2, 1), Channel(pcm, 2, 1)), 0.95);
+}
+
+TEST_F(LameEncLibrary, VbrHeaderCallGoesToTheLatestClosedStream) {
+    std::string a = dir.File("a.mp3"), b = dir.File("b.mp3");
+    EncodeFile(RecorderConfig(22050, BE_MP3_MODE_MONO), SpeechLikeSignal(576 * 30, 1), a);
+    EncodeFile(RecorderConfig(22050, BE_MP3_MODE_MONO), SpeechLikeSignal(576 * 50, 1), b);
+    // Each file is finished right after its stream is closed, so the latest one is the file's.
+    ASSERT_EQ(lib.vbrHeader(b.c_str()), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(lib.vbrHeader(a.c_str()), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(lib.vbrHeader(a.c_str()), BE_ERR_INVALID_HANDLE);
+    for (const std::string& path : {a, b}) {
+        std::vector<std::uint8_t> data = ReadBytes(path);
+        std::vector<Mp3Frame> frames = ParseMp3Frames(data);
+        ASSERT_FALSE(frames.empty());
+        auto tag = ReadInfoTag(data, frames[0]);
+        ASSERT_TRUE(tag.has_value()) << path;
+        EXPECT_EQ(tag->frames, frames.size() - 1) << path;
+    }
+}
+
+TEST_F(LameEncLibrary, RefusesBadRecordsHandlesAndCallOrder) {
+    BE_DWORD samples = 0, size = 0;
+    HBE_STREAM stream = 0;
+    BE_CONFIG c = RecorderConfig(22050, BE_MP3_MODE_MONO);
+    c.dwConfig = BE_CONFIG_MP3;
+    EXPECT_EQ(lib.init(&c, &samples, &size, &stream), BE_ERR_INVALID_FORMAT);
+    for (BE_DWORD rate : {0u, 96000u}) {
+        c = RecorderConfig(rate, BE_MP3_MODE_MONO);
+        EXPECT_EQ(lib.init(&c, &samples, &size, &stream), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    }
+    c = RecorderConfig(22050, 9);
+    EXPECT_EQ(lib.init(&c, &samples, &size, &stream), BE_ERR_INVALID_FORMAT_PARAMETERS);
+    EXPECT_EQ(lib.init(nullptr, &samples, &size, &stream), BE_ERR_INVALID_FORMAT_PARAMETERS);
+
+    std::vector<std::uint8_t> out(7920);
+    std::vector<std::int16_t> pcm(1152);
+    BE_DWORD n = 0;
+    HBE_STREAM madeUp = 0x1000;
+    EXPECT_EQ(lib.encode(madeUp, 576, pcm.data(), out.data(), &n), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(lib.deinit(madeUp, out.data(), &n), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(lib.close(madeUp), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(lib.infoTag(madeUp, dir.File("x.mp3").c_str()), BE_ERR_INVALID_HANDLE);
+
+    c = RecorderConfig(22050, BE_MP3_MODE_JSTEREO);
+    ASSERT_EQ(lib.init(&c, &samples, &size, &stream), BE_ERR_SUCCESSFUL);
+    // Interleaved stereo needs whole frames.
+    EXPECT_EQ(lib.encode(stream, 575, pcm.data(), out.data(), &n),
+              BE_ERR_INVALID_FORMAT_PARAMETERS);
+    EXPECT_EQ(lib.encode(stream, 576, pcm.data(), out.data(), &n), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(lib.infoTag(stream, dir.File("x.mp3").c_str()), BE_ERR_INVALID_HANDLE);  // still open
+    EXPECT_EQ(lib.deinit(stream, out.data(), &n), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(lib.deinit(stream, out.data(), &n), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(lib.encode(stream, 576, pcm.data(), out.data(), &n), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(lib.close(stream), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(lib.close(stream), BE_ERR_INVALID_HANDLE);
+    // The tag of a closed stream goes only over an MP3 frame, never over other data.
+    std::string text = dir.File("notes.txt");
+    const char content[] = "not an mp3 file, and long enough to hold a frame's worth of bytes";
+    ASSERT_TRUE(WriteBytes(text, content, sizeof content));
+    EXPECT_NE(lib.infoTag(stream, text.c_str()), BE_ERR_SUCCESSFUL);
+    std::vector<std::uint8_t> after = ReadBytes(text);
+    EXPECT_EQ(std::string(after.begin(), after.end()), std::string(content, sizeof content));
+    EXPECT_EQ(lib.infoTag(stream, text.c_str()), BE_ERR_INVALID_HANDLE);  // released anyway
+}
+
+TEST_F(LameEncLibrary, VersionRecordNamesTheLibraryAndTheEncoder) {
+    BE_VERSION v;
+    std::memset(&v, 0xAB, sizeof v);
+    lib.version(&v);
+    EXPECT_EQ(v.byDLLMajorVersion, 1);
+    EXPECT_EQ(v.byDLLMinorVersion, 0);
+    EXPECT_EQ(v.byMajorVersion, 3);
+    EXPECT_GE(v.wYear, 2024);
+    EXPECT_GE(v.byMonth, 1);
+    EXPECT_LE(v.byMonth, 12);
+    EXPECT_NE(std::memchr(v.zHomepage, '\0', sizeof v.zHomepage), nullptr);
+    EXPECT_NE(std::string(v.zHomepage).find("lame"), std::string::npos);
+    for (BE_BYTE b : v.btReserved) EXPECT_EQ(b, 0);
+}
+
+TEST_F(LameEncLibrary, OffersTheSevenEntryPointsAndNothingElse) {
+    auto symbols = CommandOutput(std::string("nm -D --defined-only '") + LAME_ENC_DIR +
+                                 "/liblame_enc.so' | awk '$2 ~ /[TtWwDdBbRrVvu]/ {print $3}'");
+    ASSERT_TRUE(symbols.has_value());
+    EXPECT_EQ(*symbols,
+              "beCloseStream\nbeDeinitStream\nbeEncodeChunk\nbeInitStream\nbeVersion\n"
+              "beWriteInfoTag\nbeWriteVBRHeader\n");
+    // A name of a library it depends on is not one of its own.
+    EXPECT_EQ(lib.Get<void*>("lame_init"), nullptr);
+}
+
+}  // namespace
+}  // namespace vexa::testing
