@@ -4,6 +4,4 @@ namespace vexa {
 
 CSendData::CSendData() : m_strBoundary("---------------------------114782935826962") {}
 
-CSendData& g_sendData = *new CSendData;
-
 }  // namespace vexa

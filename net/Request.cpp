@@ -24,6 +24,8 @@ std::string WithoutLineEnd(std::string line) {
 
 }  // namespace
 
+// Both here, in this order: g_request binds to g_sendData while statics are initialised.
+CSendData& g_sendData = *new CSendData;
 Request& g_request = *new Request(g_sendData);
 
 void Request::SetServer(const char* path) {
