@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Runs the program against the bundled demo: the demo content site and the upload sink on free
+# loopback ports, the program pointed at them, both stopped again when the window closes.
+#
+# With a display the window is yours: press the buttons, close it when done. Without one (or with
+# VEXA_DEMO_HEADLESS=1) it runs under xvfb-run, the demo movie walks its lesson by itself (record,
+# stop, upload, confirmation), a screenshot is saved and the program quits.
+#
+# Settings (environment):
+#   VEXA_BUILD_DIR       build folder with app/vexa and demo-site/ (default build/release)
+#   VEXA_DEMO_RUN_DIR    where logs, uploads and the screenshot go (default <build>/demo-run)
+#   VEXA_DEMO_HEADLESS   1: run under Xvfb even when there is a display
+#   VEXA_DEMO_AUTOTEST   1/0: let the movie drive itself (default: 1 headless, 0 with a display)
+#   VEXA_DEMO_SCREENSHOT file for the headless screenshot (default <run dir>/demo.png)
+#   VEXA_DEMO_TIMEOUT    seconds a headless run may take before it is stopped (default 120)
+#   VEXA_DEMO_UPLOAD     uid,tid,type of the movie's test-mode upload (default 1001,42,1)
+#   VEXA_DEMO_ALSA_CONFIG an ALSA configuration for the program (e.g. a test capture device)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${VEXA_BUILD_DIR:-$top/build/release}" && pwd)
+vexa=$build/app/vexa
+site=$build/demo-site
+run_dir=${VEXA_DEMO_RUN_DIR:-$build/demo-run}
+python=$(command -v python3)
+
+say() { echo "demo: $*"; }
+
+if [ ! -x "$vexa" ]; then
+    say "the program is not built yet ($vexa); run tools/setup.sh"
+    exit 1
+fi
+if [ ! -f "$site/vexa.swf" ]; then
+    say "the demo content site is not built ($site); run tools/setup.sh"
+    exit 1
+fi
+
+headless=${VEXA_DEMO_HEADLESS:-0}
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    headless=1
+fi
+if [ "$headless" = 1 ] && [ -z "${VEXA_DEMO_IN_XVFB:-}" ]; then
+    if ! command -v xvfb-run >/dev/null; then
+        say "no display and no xvfb-run (Debian package xvfb)"
+        exit 1
+    fi
+    say "no display: running under xvfb-run"
+    export VEXA_DEMO_IN_XVFB=1 VEXA_DEMO_HEADLESS=1
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" "$0" "$@"
+fi
+autotest=${VEXA_DEMO_AUTOTEST:-$headless}
+timeout_s=${VEXA_DEMO_TIMEOUT:-120}
+screenshot=${VEXA_DEMO_SCREENSHOT:-$run_dir/demo.png}
+
+mkdir -p "$run_dir"
+rm -rf "$run_dir/uploads" "$run_dir"/*.port "$run_dir/reports.jsonl"
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+wait_for_file() {
+    local file=$1 pid=$2 i
+    for ((i = 0; i < 100; i++)); do
+        [ -s "$file" ] && return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# The servers stop by themselves after the longest run we allow, should this script be killed.
+limit=$((timeout_s + 600))
+site_args=(--root "$site" --port-file "$run_dir/site.port" --report "$run_dir/reports.jsonl"
+    --access-log "$run_dir/site-access.log" --max-seconds "$limit")
+if [ "$autotest" = 1 ]; then
+    IFS=, read -r up_uid up_tid up_type <<<"${VEXA_DEMO_UPLOAD:-1001,42,1}"
+    quit=0
+    [ "$headless" = 1 ] && quit=1
+    site_args+=(--autotest "uid=$up_uid,tid=$up_tid,type=$up_type,quit=$quit")
+fi
+"$python" "$top/tools/demo-site/serve.py" "${site_args[@]}" >"$run_dir/site.log" 2>&1 &
+pids+=($!)
+wait_for_file "$run_dir/site.port" "${pids[-1]}" || { say "the demo site did not start:"; cat "$run_dir/site.log"; exit 1; }
+"$python" "$top/tools/upload-sink/sink.py" --out "$run_dir/uploads" --port-file "$run_dir/sink.port" \
+    --max-seconds "$limit" &
+pids+=($!)
+wait_for_file "$run_dir/sink.port" "${pids[-1]}" || { say "the upload sink did not start"; exit 1; }
+site_port=$(cat "$run_dir/site.port")
+sink_port=$(cat "$run_dir/sink.port")
+
+export VEXA_CONTENT_SITE="http://127.0.0.1:$site_port/"
+export VEXA_UPLOAD_HOST="127.0.0.1:$sink_port"
+if [ -n "${VEXA_DEMO_ALSA_CONFIG:-}" ]; then
+    export ALSA_CONFIG_PATH=$VEXA_DEMO_ALSA_CONFIG
+fi
+say "content site $VEXA_CONTENT_SITE (serving $site)"
+say "upload sink  $VEXA_UPLOAD_HOST (uploads land in $run_dir/uploads)"
+
+if [ "$headless" != 1 ]; then
+    say "starting $vexa; close its window to end the demo"
+    set +e
+    "$vexa" "$@"
+    rc=$?
+    set -e
+    say "the program ended with status $rc"
+    exit "$rc"
+fi
+
+# ---- headless: drive, watch, photograph ---------------------------------------------------------
+"$vexa" "$@" >"$run_dir/vexa.log" 2>&1 &
+vexa_pid=$!
+pids+=("$vexa_pid")
+
+main_window() {
+    local w
+    for w in $(xdotool search --pid "$vexa_pid" --onlyvisible --name '' 2>/dev/null); do
+        # The lesson window is the big one; message boxes are small.
+        local width
+        width=$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
+        if [ "${width:-0}" -ge 900 ]; then
+            echo "$w"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# Nobody is there to press OK: a message box (no sound card, say) is noted and closed.
+dismiss_message_boxes() {
+    local main w
+    main=$(main_window) || return 0
+    for w in $(xdotool search --pid "$vexa_pid" --onlyvisible --name '' 2>/dev/null); do
+        [ "$w" = "$main" ] && continue
+        say "closing a message box: \"$(xdotool getwindowname "$w" 2>/dev/null)\""
+        echo "message box: $(xdotool getwindowname "$w" 2>/dev/null)" >>"$run_dir/message-boxes.log"
+        xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key --clearmodifiers Return 2>/dev/null || true
+    done
+}
+
+take_screenshot() {
+    local w
+    mkdir -p "$(dirname "$screenshot")"
+    if w=$(main_window); then
+        import -window "$w" "$screenshot" 2>/dev/null && return 0
+    fi
+    import -window root "$screenshot"
+}
+
+reported() { [ -f "$run_dir/reports.jsonl" ] && grep -q "\"step\": \"$1\"" "$run_dir/reports.jsonl"; }
+
+deadline=$((SECONDS + timeout_s))
+shot_taken=0
+closed_by_us=0
+outcome=""
+while kill -0 "$vexa_pid" 2>/dev/null; do
+    if [ "$SECONDS" -ge "$deadline" ]; then
+        outcome="timed out after ${timeout_s} s"
+        break
+    fi
+    dismiss_message_boxes
+    if [ "$shot_taken" = 0 ]; then
+        if { [ "$autotest" = 1 ] && reported upok; } ||
+            { [ "$autotest" != 1 ] && grep -q 'apple.jpg' "$run_dir/site-access.log" 2>/dev/null && sleep 3; }; then
+            sleep 0.3
+            take_screenshot && shot_taken=1 && say "screenshot saved: $screenshot"
+            if [ "$autotest" != 1 ]; then
+                closed_by_us=1
+                kill "$vexa_pid" 2>/dev/null || true
+            fi
+        fi
+    fi
+    sleep 0.25
+done
+if [ -n "$outcome" ]; then
+    [ "$shot_taken" = 0 ] && take_screenshot && say "screenshot (at the time-out) saved: $screenshot"
+    kill "$vexa_pid" 2>/dev/null || true
+fi
+set +e
+wait "$vexa_pid"
+rc=$?
+set -e
+if [ "$closed_by_us" = 1 ]; then
+    outcome="was closed after the screenshot"
+    rc=0
+fi
+[ -z "$outcome" ] && outcome="ended with status $rc"
+say "the program $outcome; its output is in $run_dir/vexa.log"
+if [ -f "$run_dir/reports.jsonl" ]; then
+    say "the movie reported: $(sed -n 's/.*"step": "\([a-z]*\)".*/\1/p' "$run_dir/reports.jsonl" | tr '\n' ' ')"
+fi
+[ "$shot_taken" = 1 ] || [ -f "$screenshot" ] || say "no screenshot was taken"
+case $outcome in
+timed*) exit 1 ;;
+esac
+exit "$rc"
