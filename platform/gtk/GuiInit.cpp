@@ -1,0 +1,25 @@
+#include "platform/gtk/GuiInit.h"
+
+#include <gtk/gtk.h>
+
+#include <cstring>
+
+namespace vexa::platform {
+
+bool InitGui(int* argc, char*** argv, const char* programName, const char* displayName) {
+    g_set_prgname(programName);
+    g_set_application_name(displayName);
+    return gtk_init_check(argc, argv) != FALSE;
+}
+
+bool DebugTraceEnabled() {
+    const char* domains = g_getenv("G_MESSAGES_DEBUG");
+    if (domains == nullptr) return false;
+    return std::strstr(domains, "vexa") != nullptr || std::strstr(domains, "all") != nullptr;
+}
+
+void DebugTrace(const std::string& line) {
+    g_log("vexa", G_LOG_LEVEL_DEBUG, "%s", line.c_str());
+}
+
+}  // namespace vexa::platform

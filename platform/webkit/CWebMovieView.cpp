@@ -1,0 +1,393 @@
+#include "platform/webkit/CWebMovieView.h"
+
+#include <gio/gio.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "BuildConfig.h"
+#include "platform/core/Paths.h"
+#include "platform/gtk/GuiInit.h"
+#include "platform/gtk/IDialogWindow.h"
+
+namespace vexa::platform {
+namespace {
+
+constexpr const char* kScheme = "vexa-host";
+constexpr const char* kPagePrefix = "vexa-host://page/";
+// How long a call into the movie may take before the host gives up on its answer.
+constexpr guint kCallFunctionTimeoutMs = 5000;
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool IsFile(const std::string& path) {
+    return g_file_test(path.c_str(), G_FILE_TEST_IS_REGULAR) != FALSE;
+}
+
+const char* ContentTypeOf(const std::string& path) {
+    auto dot = path.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : path.substr(dot + 1);
+    if (ext == "js") return "text/javascript; charset=utf-8";
+    if (ext == "wasm") return "application/wasm";
+    if (ext == "html") return "text/html; charset=utf-8";
+    if (ext == "css") return "text/css; charset=utf-8";
+    if (ext == "map" || ext == "json") return "application/json";
+    return "application/octet-stream";
+}
+
+// "scheme://host:port/" of an absolute URL; "" when it has none.
+std::string OriginRootOf(const std::string& url) {
+    auto schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) return {};
+    auto pathStart = url.find('/', schemeEnd + 3);
+    return (pathStart == std::string::npos ? url : url.substr(0, pathStart)) + "/";
+}
+
+void FinishWithBytes(WebKitURISchemeRequest* request, GBytes* bytes, const char* contentType,
+                     int status) {
+    GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
+    WebKitURISchemeResponse* response =
+        webkit_uri_scheme_response_new(stream, static_cast<gint64>(g_bytes_get_size(bytes)));
+    webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), nullptr);
+    webkit_uri_scheme_response_set_content_type(response, contentType);
+    SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    // The page runs on the movie server's origin, so its fetches here are cross-origin.
+    soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
+    soup_message_headers_append(headers, "Content-Type", contentType);
+    soup_message_headers_append(headers, "Cache-Control", "no-store");
+    webkit_uri_scheme_response_set_http_headers(response, headers);
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+    g_object_unref(stream);
+}
+
+void FinishWithText(WebKitURISchemeRequest* request, const std::string& text, int status) {
+    GBytes* bytes = g_bytes_new(text.data(), text.size());
+    FinishWithBytes(request, bytes, "text/plain; charset=utf-8", status);
+    g_bytes_unref(bytes);
+}
+
+std::string ReadAll(GInputStream* stream) {
+    std::string body;
+    if (stream == nullptr) return body;
+    char buffer[16384];
+    for (;;) {
+        gssize n = g_input_stream_read(stream, buffer, sizeof buffer, nullptr, nullptr);
+        if (n <= 0) break;
+        body.append(buffer, static_cast<size_t>(n));
+    }
+    return body;
+}
+
+gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*,
+                       gpointer) {
+    return TRUE;  // the movie player draws its own menu; the browser's has nothing to offer
+}
+
+gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer) {
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return FALSE;
+    // Links the movie opens in a new window go to the desktop's browser.
+    auto* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (uri != nullptr && (g_str_has_prefix(uri, "http://") || g_str_has_prefix(uri, "https://"))) {
+        GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+        gtk_show_uri_on_window(GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, uri,
+                               GDK_CURRENT_TIME, nullptr);
+    }
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+}
+
+gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer) {
+    DebugTrace(std::string("movie: host page failed to load: ") + (uri ? uri : "") + ": " +
+               (error != nullptr ? error->message : ""));
+    return FALSE;
+}
+
+void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer) {
+    DebugTrace("movie: web process ended, reason " + std::to_string(static_cast<int>(reason)));
+}
+
+}  // namespace
+
+std::vector<std::string> PreferredLanguages() {
+    std::vector<std::string> tags;
+    for (const gchar* const* name = g_get_language_names(); *name != nullptr; ++name) {
+        std::string tag = *name;
+        tag = tag.substr(0, tag.find_first_of(".@"));
+        if (tag.empty() || tag == "C" || tag == "POSIX") continue;
+        bool valid = true;
+        for (char& c : tag) {
+            if (c == '_') c = '-';
+            bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+            if (!alnum && c != '-') valid = false;
+        }
+        if (!valid || tag.front() == '-' || tag.back() == '-') continue;
+        bool seen = false;
+        for (const std::string& have : tags) seen = seen || have == tag;
+        if (!seen) tags.push_back(tag);
+    }
+    if (tags.empty()) tags.emplace_back("en-US");
+    return tags;
+}
+
+std::string JsStringLiteral(const std::string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else if (c == 0xE2 && i + 2 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+                    static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+            // Line and paragraph separators end a string literal in older engines.
+            out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string MovieHostFolder() {
+    std::string exeFolder = FolderOf(ExecutablePath());
+    const std::string candidates[] = {
+        FolderOf(exeFolder) + "/share/vexa/movie",
+        exeFolder + "/movie",
+        std::string(VEXA_BINARY_DIR) + "/movie",
+    };
+    for (const std::string& folder : candidates) {
+        if (IsFile(folder + "/host.html") && IsFile(folder + "/ruffle/ruffle.js")) return folder;
+    }
+    return {};
+}
+
+CWebMovieView::CWebMovieView(GtkFixed* container, std::string hostFolder, std::string hostPage)
+    : m_container(container), m_hostFolder(std::move(hostFolder)), m_hostPage(std::move(hostPage)) {
+    // A private, ephemeral context: nothing of the movie's state outlives the run.
+    WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+    m_context = webkit_web_context_new_with_website_data_manager(data);
+    g_object_unref(data);
+    webkit_web_context_set_cache_model(m_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    std::vector<std::string> languages = PreferredLanguages();
+    std::vector<const gchar*> languageList;
+    for (const std::string& tag : languages) languageList.push_back(tag.c_str());
+    languageList.push_back(nullptr);
+    webkit_web_context_set_preferred_languages(m_context, languageList.data());
+    webkit_web_context_register_uri_scheme(m_context, kScheme, OnSchemeRequest, this, nullptr);
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(m_context);
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
+
+    // The movie's sound starts with the movie, as in the desktop player.
+    WebKitWebsitePolicies* policies =
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    m_view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", m_context,
+                                          "website-policies", policies, nullptr));
+    g_object_unref(policies);
+    g_object_ref_sink(m_view);
+    WebKitSettings* settings = webkit_web_view_get_settings(m_view);
+    webkit_settings_set_enable_write_console_messages_to_stdout(settings,
+                                                                DebugTraceEnabled() ? TRUE : FALSE);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
+    GdkRGBA black = {0, 0, 0, 1};
+    webkit_web_view_set_background_color(m_view, &black);
+    gtk_widget_set_can_focus(GTK_WIDGET(m_view), TRUE);
+    g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), nullptr);
+    g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
+    g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
+    g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
+}
+
+CWebMovieView::~CWebMovieView() {
+    g_signal_handlers_disconnect_by_data(m_view, nullptr);
+    if (m_placed) gtk_container_remove(GTK_CONTAINER(m_container), GTK_WIDGET(m_view));
+    gtk_widget_destroy(GTK_WIDGET(m_view));
+    g_object_unref(m_view);
+    // Dropping the context ends its web and network processes.
+    g_object_unref(m_context);
+}
+
+void CWebMovieView::LoadMovie(const std::string& url) {
+    gchar* page = nullptr;
+    gsize length = 0;
+    std::string path = m_hostFolder + "/" + m_hostPage;
+    if (m_hostFolder.empty() || !g_file_get_contents(path.c_str(), &page, &length, nullptr)) {
+        DebugTrace("movie: host page missing: " + path);
+        return;
+    }
+    std::string html(page, length);
+    g_free(page);
+    const std::string token = "{{MOVIE_URL}}";
+    for (auto pos = html.find(token); pos != std::string::npos; pos = html.find(token, pos)) {
+        std::string literal = JsStringLiteral(url);
+        html.replace(pos, token.size(), literal);
+        pos += literal.size();
+    }
+    // The page takes the movie server's origin; its own files come from the scheme.
+    std::string base = OriginRootOf(url);
+    if (base.empty()) base = kPagePrefix;
+    webkit_web_view_load_alternate_html(m_view, html.c_str(), base.c_str(), base.c_str());
+}
+
+void CWebMovieView::Play() {
+    RunScript("window.vexaHost && window.vexaHost.play();");
+}
+
+void CWebMovieView::SetReturnValue(const std::string& value) {
+    if (!m_answers.empty()) m_answers.back() = value;
+}
+
+void CWebMovieView::RunScript(const std::string& script) {
+    webkit_web_view_evaluate_javascript(m_view, script.c_str(), static_cast<gssize>(script.size()),
+                                        nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+std::string CWebMovieView::CallFunction(const std::string& request) {
+    std::string script =
+        "window.vexaHost ? window.vexaHost.callFunction(" + JsStringLiteral(request) + ") : \"\"";
+    if (!m_answers.empty()) {
+        // The page waits on this very call; waiting for it here would hold both sides. The
+        // call still runs once the movie's call has been answered.
+        RunScript(script);
+        return {};
+    }
+    struct Pending {
+        bool done = false;
+        std::string result;
+        GCancellable* cancel = g_cancellable_new();
+        ~Pending() { g_object_unref(cancel); }
+    };
+    auto pending = std::make_shared<Pending>();
+    auto* keep = new std::shared_ptr<Pending>(pending);
+    webkit_web_view_evaluate_javascript(
+        m_view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
+        pending->cancel,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<std::shared_ptr<Pending>> slot(
+                static_cast<std::shared_ptr<Pending>*>(data));
+            Pending& p = **slot;
+            GError* error = nullptr;
+            JSCValue* value =
+                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (value != nullptr) {
+                if (jsc_value_is_string(value)) {
+                    gchar* text = jsc_value_to_string(value);
+                    p.result = text;
+                    g_free(text);
+                }
+                g_object_unref(value);
+            }
+            if (error != nullptr) g_error_free(error);
+            p.done = true;
+        },
+        keep);
+    const gint64 deadline =
+        g_get_monotonic_time() + kCallFunctionTimeoutMs * G_GINT64_CONSTANT(1000);
+    guint wake = g_timeout_add(
+        kCallFunctionTimeoutMs, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
+    while (!pending->done && g_get_monotonic_time() < deadline)
+        g_main_context_iteration(nullptr, TRUE);
+    if (!pending->done) {
+        g_cancellable_cancel(pending->cancel);
+        DebugTrace("movie: no answer to a call into the movie in time");
+        g_source_remove(wake);
+        return {};
+    }
+    g_source_remove(wake);
+    return pending->result;
+}
+
+void CWebMovieView::Place(int x, int y, int width, int height) {
+    gtk_widget_set_size_request(GTK_WIDGET(m_view), width, height);
+    if (!m_placed) {
+        gtk_fixed_put(m_container, GTK_WIDGET(m_view), x, y);
+        m_placed = true;
+    } else {
+        gtk_fixed_move(m_container, GTK_WIDGET(m_view), x, y);
+    }
+}
+
+void CWebMovieView::Show() {
+    gtk_widget_show(GTK_WIDGET(m_view));
+}
+
+void CWebMovieView::Focus() {
+    gtk_widget_grab_focus(GTK_WIDGET(m_view));
+}
+
+void CWebMovieView::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self) {
+    auto* view = static_cast<CWebMovieView*>(self);
+    std::string uri = webkit_uri_scheme_request_get_uri(request);
+    if (uri.rfind("vexa-host://bridge/call", 0) == 0) {
+        view->ServeCall(request);
+    } else if (uri.rfind("vexa-host://bridge/log", 0) == 0) {
+        DebugTrace("page: " + ReadAll(webkit_uri_scheme_request_get_http_body(request)));
+        FinishWithText(request, "", 204);
+    } else if (uri.rfind(kPagePrefix, 0) == 0) {
+        std::string path = uri.substr(std::string(kPagePrefix).size());
+        path = path.substr(0, path.find_first_of("?#"));
+        view->ServeFile(request, path);
+    } else {
+        FinishWithText(request, "not found", 404);
+    }
+}
+
+void CWebMovieView::ServeFile(WebKitURISchemeRequest* request, const std::string& path) {
+    // Only plain relative names below the host folder.
+    bool safe = !path.empty() && path.front() != '/' && path.find('\\') == std::string::npos;
+    for (size_t start = 0; safe && start <= path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") safe = false;
+        start = end + 1;
+    }
+    gchar* contents = nullptr;
+    gsize length = 0;
+    std::string file = m_hostFolder + "/" + path;
+    if (!safe || !g_file_get_contents(file.c_str(), &contents, &length, nullptr)) {
+        FinishWithText(request, "not found", 404);
+        return;
+    }
+    GBytes* bytes = g_bytes_new_take(contents, length);
+    FinishWithBytes(request, bytes, ContentTypeOf(path), 200);
+    g_bytes_unref(bytes);
+}
+
+void CWebMovieView::ServeCall(WebKitURISchemeRequest* request) {
+    const char* method = webkit_uri_scheme_request_get_http_method(request);
+    if (method == nullptr || g_strcmp0(method, "POST") != 0) {
+        FinishWithText(request, "", 405);
+        return;
+    }
+    std::string body = ReadAll(webkit_uri_scheme_request_get_http_body(request));
+    // The request stays alive while the handler runs, which may end the program's window.
+    g_object_ref(request);
+    m_answers.emplace_back();
+    if (m_handler) m_handler(body);
+    std::optional<std::string> answer = std::move(m_answers.back());
+    m_answers.pop_back();
+    FinishWithText(request, answer.value_or(std::string()), answer ? 200 : 204);
+    g_object_unref(request);
+}
+
+std::unique_ptr<IMovieView> CreateMovieView(IDialogWindow& parent, const std::string& hostPage) {
+    return std::make_unique<CWebMovieView>(GTK_FIXED(parent.ChildContainer()), MovieHostFolder(),
+                                           hostPage);
+}
+
+}  // namespace vexa::platform

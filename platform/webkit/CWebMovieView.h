@@ -1,0 +1,59 @@
+// The movie player on WebKitGTK: a web view whose host page runs Ruffle. The page's own files
+// come from the "vexa-host" URI scheme; the page itself is given the origin of the movie's
+// server, so the movie and everything it loads are same-origin fetches from that server. The
+// movie's calls reach the host as synchronous posts to the scheme.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/webkit/IMovieView.h"
+
+namespace vexa::platform {
+
+class CWebMovieView : public IMovieView {
+  public:
+    CWebMovieView(GtkFixed* container, std::string hostFolder, std::string hostPage);
+    ~CWebMovieView() override;
+    CWebMovieView(const CWebMovieView&) = delete;
+    CWebMovieView& operator=(const CWebMovieView&) = delete;
+
+    void SetCallHandler(CallHandler handler) override { m_handler = std::move(handler); }
+    void LoadMovie(const std::string& url) override;
+    void Play() override;
+    void SetReturnValue(const std::string& value) override;
+    std::string CallFunction(const std::string& request) override;
+    void Place(int x, int y, int width, int height) override;
+    void Show() override;
+    void Focus() override;
+
+    WebKitWebView* View() const { return m_view; }
+
+  private:
+    static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self);
+    void ServeFile(WebKitURISchemeRequest* request, const std::string& path);
+    void ServeCall(WebKitURISchemeRequest* request);
+    void RunScript(const std::string& script);
+
+    GtkFixed* m_container;
+    std::string m_hostFolder;
+    std::string m_hostPage;
+    WebKitWebContext* m_context = nullptr;
+    WebKitWebView* m_view = nullptr;
+    bool m_placed = false;
+    CallHandler m_handler;
+    // One slot per movie call being handled (calls nest when a handler runs a modal loop).
+    std::vector<std::optional<std::string>> m_answers;
+};
+
+// The language tags for the web view, from the process's locale; never "C" or "POSIX", which
+// Ruffle rejects as invalid tags.
+std::vector<std::string> PreferredLanguages();
+
+// text as a JavaScript string literal in double quotes.
+std::string JsStringLiteral(const std::string& text);
+
+}  // namespace vexa::platform
