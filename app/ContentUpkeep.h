@@ -1,0 +1,43 @@
+// Upkeep of the local content: modules whose version changed on the content site are purged at
+// start-up, the data folder is wiped on the movie's request, and the MP3 encoder library is
+// fetched into the executable folder when it is missing.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace vexa {
+
+// The encoder library's file name in the executable folder and on the content site.
+inline constexpr char kEncoderLibraryName[] = "liblame_enc.so";
+
+// Start-up step, on the dialog's thread, after the server has created dataFolder: downloads
+// "vexa.xml" from the content site into dataFolder (an earlier copy stays when that fails),
+// compares its module versions (//config/DelMod) with the record "VerDel.Dat", deletes the
+// folder of every new or changed module (the whole data folder on a first start or when the
+// document lists no modules), re-creates dataFolder and saves the record. Returns false, after
+// the message box "打开资源更新文件失败！", when the configuration document cannot be opened:
+// the start-up then stops. siteBaseUrl ends with '/'; the one-argument form uses
+// ContentSiteBaseUrl().
+bool PurgeChangedModules(const std::string& dataFolder);
+bool PurgeChangedModules(const std::string& dataFolder, const std::string& siteBaseUrl);
+
+// Deletes folder with everything below it and reports whether the folder itself went. What
+// cannot be deleted stays, and so do the folders above it. A symbolic link is deleted as a
+// link, never followed, so nothing outside folder is touched.
+bool DeleteFolderTree(const std::string& folder);
+
+// The movie's "LocalFileClear": the data folder goes with everything in it. Nothing re-creates
+// it until the next start.
+void LocalFileClear(const std::string& dataFolder);
+
+// The encoder download worker: fetches the content site's kEncoderLibraryName into g_exeFolder.
+// The parameter is not read. Returns 1.
+unsigned EncoderDownloadThreadProc(void* param);
+
+// Start-up's last step: when g_exeFolder holds no kEncoderLibraryName, starts a detached worker
+// running EncoderDownloadThreadProc and returns true at once; onFinished, when given, runs last
+// on that worker. Returns false when the library is there (or no thread could be started).
+bool StartEncoderDownloadIfMissing(std::function<void()> onFinished = {});
+
+}  // namespace vexa
