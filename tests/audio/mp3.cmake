@@ -34,3 +34,13 @@ if(TARGET lame_enc)
   target_compile_definitions(dynlib_tests PRIVATE ${VEXA_MP3_TEST_DEFINITIONS})
   add_dependencies(dynlib_tests ${VEXA_MP3_TEST_LIBRARIES})
 endif()
+
+# The recorder's MP3 output on the simulated devices of the engine tests.
+if(TARGET lame_enc AND TARGET vexa_audio AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/engine/EngineFixture.cpp)
+  vexa_add_test(NAME mp3_output_tests
+    SOURCES mp3/Mp3OutputTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/engine/EngineFixture.cpp
+    LIBS vexa_mp3_test_support vexa_audio vexa_test_fakes vexa_platform_audio
+    LABELS "unit;audio")
+  target_compile_definitions(mp3_output_tests PRIVATE ${VEXA_MP3_TEST_DEFINITIONS})
+  add_dependencies(mp3_output_tests ${VEXA_MP3_TEST_LIBRARIES})
+endif()
