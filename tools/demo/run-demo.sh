@@ -8,6 +8,7 @@
 #
 # Settings (environment):
 #   VEXA_BUILD_DIR       build folder with app/vexa and demo-site/ (default build/release)
+#   VEXA_DEMO_PROGRAM    the program to run (default <build>/app/vexa), e.g. an installed one
 #   VEXA_DEMO_RUN_DIR    where logs, uploads and the screenshot go (default <build>/demo-run)
 #   VEXA_DEMO_HEADLESS   1: run under Xvfb even when there is a display
 #   VEXA_DEMO_AUTOTEST   1/0: let the movie drive itself (default: 1 headless, 0 with a display)
@@ -18,7 +19,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${VEXA_BUILD_DIR:-$top/build/release}" && pwd)
-vexa=$build/app/vexa
+vexa=${VEXA_DEMO_PROGRAM:-$build/app/vexa}
 site=$build/demo-site
 run_dir=${VEXA_DEMO_RUN_DIR:-$build/demo-run}
 python=$(command -v python3)
@@ -146,10 +147,25 @@ dismiss_message_boxes() {
     done
 }
 
+# What the desktop sees of the window: its class (matched against the .desktop file) and icon.
+describe_window() {
+    local w=$1
+    {
+        xprop -id "$w" WM_CLASS WM_NAME
+        if xprop -id "$w" _NET_WM_ICON | grep -q '_NET_WM_ICON(CARDINAL) = '; then
+            echo "_NET_WM_ICON: set"
+        else
+            echo "_NET_WM_ICON: missing"
+        fi
+        xdotool getwindowgeometry "$w"
+    } >"$run_dir/window.txt" 2>&1 || true
+}
+
 take_screenshot() {
     local w
     mkdir -p "$(dirname "$screenshot")"
     if w=$(main_window); then
+        describe_window "$w"
         import -window "$w" "$screenshot" 2>/dev/null && return 0
     fi
     import -window root "$screenshot"

@@ -79,6 +79,10 @@ def parse_multipart(body, boundary):
     return parts
 
 
+def printable(value):
+    return "".join(c if c.isprintable() else c.encode("unicode_escape").decode() for c in value)
+
+
 def safe_name(name, fallback):
     base = re.split(r"[\\/]", name or "")[-1]
     base = re.sub(r"[^A-Za-z0-9._-]", "_", base).lstrip(".")
@@ -102,7 +106,7 @@ class SinkHandler(BaseHTTPRequestHandler):
         path = self.path.split("?", 1)[0]
         try:
             body = self.read_body()
-        except ValueError as e:
+        except (ValueError, OSError) as e:
             self.reply(400, ("bad request: %s\n" % e).encode())
             return
         if path not in UPLOAD_PATHS:
@@ -136,7 +140,10 @@ class SinkHandler(BaseHTTPRequestHandler):
         n = int(length)
         if n < 0 or n > MAX_BODY:
             raise ValueError("bad Content-Length")
-        data = self.rfile.read(n)
+        try:
+            data = self.rfile.read(n)
+        except TimeoutError:
+            raise ValueError("body shorter than announced (timed out)")
         if len(data) != n:
             raise ValueError("body shorter than announced")
         return data
@@ -154,7 +161,8 @@ class SinkHandler(BaseHTTPRequestHandler):
 class SinkServer(ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, address, out, limit):
+    def __init__(self, address, out, limit, read_timeout):
+        SinkHandler.timeout = read_timeout
         super().__init__(address, SinkHandler)
         self.out = out
         self.limit = limit
@@ -190,7 +198,9 @@ class SinkServer(ThreadingHTTPServer):
                 record["fields"][name] = content.decode("utf-8", "replace")
         with open(os.path.join(folder, "upload.json"), "w", encoding="utf-8") as f:
             json.dump(record, f, ensure_ascii=False, indent=1)
-        desc = " ".join("%s=%s" % (k, v) for k, v in record["fields"].items() if k != "Submit")
+        # Control characters are shown escaped: a value that arrives with a trailing CRLF (the
+        # host's layout puts one after the last field when there is no file) stays visible.
+        desc = " ".join("%s=%s" % (k, printable(v)) for k, v in record["fields"].items() if k != "Submit")
         for item in record["files"]:
             desc += " %s=%s (%d bytes)" % (item["field"], item["filename"], item["size"])
         if not record["files"]:
@@ -212,9 +222,10 @@ def main():
     ap.add_argument("--port-file", help="also write the port to this file")
     ap.add_argument("--max-uploads", type=int, default=0, help="stop after this many uploads")
     ap.add_argument("--max-seconds", type=float, default=0, help="stop by itself after this long")
+    ap.add_argument("--read-timeout", type=float, default=30, help="seconds to wait for a request's bytes")
     args = ap.parse_args()
 
-    server = SinkServer(("127.0.0.1", args.port), args.out, args.max_uploads)
+    server = SinkServer(("127.0.0.1", args.port), args.out, args.max_uploads, args.read_timeout)
     port = server.server_address[1]
     if args.port_file:
         tmp = args.port_file + ".tmp"
