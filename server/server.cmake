@@ -5,5 +5,8 @@ endif()
 
 add_library(vexa_server STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CLog.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CGenericServer.cpp)
-target_link_libraries(vexa_server PUBLIC vexa_platform_net vexa_platform_core Threads::Threads)
+  ${CMAKE_CURRENT_LIST_DIR}/CGenericServer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PortProbe.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CHTTPServer.cpp)
+target_link_libraries(vexa_server PUBLIC vexa_download vexa_platform_net vexa_platform_core
+  Threads::Threads)

@@ -9,3 +9,9 @@ vexa_add_test(NAME server_core_tests
   LIBS vexa_server_test_support vexa_server
   LABELS "unit;server"
   TIMEOUT 300)
+
+vexa_add_test(NAME http_server_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpServerTest.cpp ${CMAKE_CURRENT_LIST_DIR}/PortProbeTest.cpp
+  LIBS vexa_server_test_support vexa_server vexa_test_fakes
+  LABELS "unit;server"
+  TIMEOUT 120)

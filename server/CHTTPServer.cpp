@@ -1,0 +1,273 @@
+#include "server/CHTTPServer.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "server/ContentSite.h"
+#include "server/DownloadHelpers.h"
+#include "server/PortProbe.h"
+
+namespace vexa {
+
+namespace {
+
+constexpr const char* kServerName = "Web1.0";
+
+std::string HttpDate() {
+    // Formatted by hand: the program's locale may name days and months in another language.
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::time_t now = std::time(nullptr);
+    std::tm t{};
+    gmtime_r(&now, &t);
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[t.tm_wday % 7],
+                  t.tm_mday, kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min,
+                  t.tm_sec);
+    return buf;
+}
+
+std::string ShortReply(const char* status) {
+    char buf[2048];
+    std::snprintf(buf, sizeof buf,
+                  "HTTP/1.0 %s\r\nContent-Length: %d\r\nContent-Type: text/html\r\nDate: "
+                  "%s\r\nServer: %s\r\n\r\n%s",
+                  status, 0, HttpDate().c_str(), kServerName, "");
+    return buf;
+}
+
+std::string FullReplyHead(const char* status, std::size_t length, bool keepAlive,
+                          const std::string& contentType) {
+    char buf[2048];
+    std::snprintf(buf, sizeof buf,
+                  "HTTP/1.0 %s\r\nDate: %s\r\nServer: %s\r\nAccept-Ranges: bytes\r\n"
+                  "Content-Length: %d\r\nConnection: %s\r\nContent-Type: %s\r\n\r\n",
+                  status, HttpDate().c_str(), kServerName, static_cast<int>(length),
+                  keepAlive ? "Keep-Alive" : "close", contentType.c_str());
+    return buf;
+}
+
+bool HasControlBytes(const std::string& s) {
+    for (unsigned char c : s)
+        if (c < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
+// True when some segment of s, split at '/' or '\', is "..". The backslash counts because it
+// is a separator wherever the program also runs.
+bool ClimbsOut(const std::string& s) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= s.size(); ++i) {
+        if (i == s.size() || s[i] == '/' || s[i] == '\\') {
+            if (s.compare(start, i - start, "..") == 0) return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
+// Whether the request's target may be mapped into the document root at all.
+bool StaysInRoot(const std::string& relative, const std::string& path, const std::string& query,
+                 const std::string& storedName) {
+    if (HasControlBytes(relative)) return false;
+    if (!relative.empty() && (relative[0] == '/' || relative[0] == '\\')) return false;
+    if (ClimbsOut(path)) return false;
+    if (query.find_first_of("/\\") != std::string::npos) return false;
+    if (query.find("..") != std::string::npos) return false;
+    return storedName != ".." && storedName != ".";
+}
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+}  // namespace
+
+struct CHTTPServer::SFetchSlot {
+    std::mutex lock;
+    int users = 0;
+};
+
+CHTTPServer::CHTTPServer()
+    : m_mimeTypes{{"swf", "application/x-shockwave-flash"},
+                  {"mp3", "audio/mpeg"},
+                  {"gif", "image/gif"},
+                  {"jpeg", "image/jpeg"},
+                  {"jpg", "image/jpeg"},
+                  {"bin", "application/octet-stream"},
+                  {"dll", "application/octet-stream"},
+                  {"iso", "application/octet-stream"},
+                  {"exe", "application/octet-stream"},
+                  {"gz", "application/x-gzip"},
+                  {"js", "application/x-javascript"},
+                  {"zip", "application/zip"},
+                  {"cab", "application/x-compressed"},
+                  {"mid", "audio/midi"},
+                  {"rmi", "audio/midi"},
+                  {"wav", "audio/wav"},
+                  {"bmp", "image/bmp"},
+                  {"htm", "text/html"},
+                  {"html", "text/html"},
+                  {"txt", "text/plain"},
+                  {"css", "text/css"},
+                  {"mpeg", "video/mpeg"},
+                  {"mpg", "video/mpeg"},
+                  {"mpe", "video/mpeg"},
+                  {"avi", "video/msvideo"},
+                  {"mov", "video/quicktime"}} {}
+
+CHTTPServer::~CHTTPServer() {
+    // The connection threads call into this object until they end.
+    if (IsRunning()) Stop();
+}
+
+int CHTTPServer::Start(const std::string& root, const std::string& defaultDocument, int port,
+                       int clientTimeoutMs) {
+    // The connection threads read the root and the rest without a lock: leave them be.
+    if (IsRunning()) return Run(port, clientTimeoutMs, "127.0.0.1");
+    DeleteLog();
+    if (root.empty()) {
+        // An empty root would become the file system's root.
+        WriteLog("Document root is empty", "Start", 0);
+        return 0;
+    }
+    m_strRoot = root;
+    m_strDefaultDocument = defaultDocument;
+    m_strBaseUrl = ContentSiteBaseUrl();
+    if (m_strRoot.back() != '/') m_strRoot += '/';
+    CreateDirectoryTree(m_strRoot.c_str());
+
+    int free = FindFreePort(port);
+    if (free < 0) {
+        WriteLog("No free port found from", "Start", port);
+        return 0;
+    }
+    // Loopback only: the server hands out the child's data folder and fetches on demand.
+    return Run(free, clientTimeoutMs, "127.0.0.1");
+}
+
+int CHTTPServer::OnClientConnect(const char*, int) {
+    return 0;
+}
+
+int CHTTPServer::OnBytesSent(unsigned) {
+    return 0;
+}
+
+int CHTTPServer::IsRequestComplete(const std::string& request) {
+    return request.size() >= 4 && request.compare(request.size() - 4, 4, "\r\n\r\n") == 0 ? 1 : 0;
+}
+
+void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
+                        bool onlyWhenMissing) {
+    SFetchSlot* slot;
+    {
+        std::lock_guard<std::mutex> g(m_fetchLock);
+        auto& entry = m_fetchSlots[localPath];
+        if (!entry) entry = std::make_unique<SFetchSlot>();
+        slot = entry.get();
+        ++slot->users;
+    }
+    {
+        std::lock_guard<std::mutex> turn(slot->lock);
+        if (!onlyWhenMissing || !FileExists(localPath.c_str())) DownloadFile(url, localPath);
+    }
+    std::lock_guard<std::mutex> g(m_fetchLock);
+    if (--slot->users == 0) m_fetchSlots.erase(localPath);
+}
+
+int CHTTPServer::ParseRequest(const std::string& request, std::string* reply, int* keepAlive) {
+    const char* status = "200 OK";
+    std::string contentType = "text/html";
+
+    std::size_t space = request.find(' ');
+    if (space == std::string::npos) {
+        WriteLog("No 'space' found in Request String #2", "ParseRequest", 0);
+        return 0;
+    }
+    if (request.compare(0, space, "GET") != 0) {
+        *keepAlive = 0;
+        *reply = ShortReply("501 Not Implemented");
+        return 1;
+    }
+    std::size_t uriEnd = request.find(' ', space + 1);
+    std::string uri = request.substr(
+        space + 1, uriEnd == std::string::npos ? std::string::npos : uriEnd - space - 1);
+    if (uri == "/") uri = m_strDefaultDocument;
+    if (request.find("\nConnection: Keep-Alive") != std::string::npos) *keepAlive = 1;
+
+    std::string relative = uri;
+    if (relative.rfind("//", 0) == 0)
+        relative.erase(0, 2);
+    else if (relative.rfind("/", 0) == 0)
+        relative.erase(0, 1);
+
+    std::string query;
+    std::string path = relative;
+    std::size_t mark = relative.rfind('?');
+    if (mark != std::string::npos && mark > 0) {
+        query = relative.substr(mark + 1);
+        path = relative.substr(0, mark);
+    }
+
+    std::string extension;
+    if (std::size_t dot = path.rfind('.'); dot != std::string::npos) {
+        extension = LowerAscii(path.substr(dot + 1));
+        if (auto it = m_mimeTypes.find(extension); it != m_mimeTypes.end())
+            contentType = it->second;
+    }
+
+    std::string fileName = path;
+    std::string directory;
+    if (std::size_t slash = path.rfind('/'); slash != std::string::npos && slash >= 1) {
+        fileName = path.substr(slash + 1);
+        directory = path.substr(0, slash);
+        if (!directory.empty() && directory[0] == '/') directory.erase(0, 1);
+    }
+    bool isXml = extension == "xml";
+    std::string storedName = isXml ? fileName : query + fileName;
+
+    if (!StaysInRoot(relative, path, query, storedName)) {
+        *keepAlive = 0;
+        *reply = ShortReply("404 Resource not found");
+        return 1;
+    }
+
+    std::string folder = m_strRoot + directory;
+    if (!directory.empty()) CreateDirectoryTree(folder.c_str());
+    if (folder.back() != '/') folder += '/';
+    std::string localPath = folder + storedName;
+
+    std::string url = m_strBaseUrl + relative;
+    if (relative.find("vexa.swf") != std::string::npos || isXml) Fetch(url, localPath, false);
+    if (!FileExists(localPath.c_str())) Fetch(url, localPath, true);
+
+    // Opened for writing too, as a read-only file counts as missing.
+    std::FILE* file = std::fopen(localPath.c_str(), "r+b");
+    if (file == nullptr) {
+        *keepAlive = 0;
+        *reply = ShortReply("404 Resource not found");
+        return 1;
+    }
+    std::string body;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long size = std::ftell(file);
+        std::rewind(file);
+        if (size > 0) {
+            body.resize(static_cast<std::size_t>(size));
+            body.resize(std::fread(body.data(), 1, body.size(), file));
+        }
+    }
+    std::fclose(file);
+
+    std::string head = FullReplyHead(status, body.size(), *keepAlive != 0, contentType);
+    reply->clear();
+    reply->reserve(head.size() + body.size());
+    reply->append(head).append(body);
+    return 1;
+}
+
+}  // namespace vexa

@@ -1,0 +1,52 @@
+// The local HTTP/1.0 file server for the movie: answers GET requests from the data folder,
+// fetches what is missing from the content site, and refreshes the movie and every XML document
+// from the site before serving them.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "server/CGenericServer.h"
+
+namespace vexa {
+
+class CHTTPServer : public CGenericServer {
+  public:
+    CHTTPServer();
+    ~CHTTPServer() override;
+
+    // Serves root (created when missing) with defaultDocument for "/", on 127.0.0.1 and the
+    // first free port from port upward. 1 when serving, 0 on failure (see the run log).
+    int Start(const std::string& root, const std::string& defaultDocument, int port,
+              int clientTimeoutMs);
+    // The port the server listens on.
+    int GetPort() const { return ListenPort(); }
+    int Stop() { return Shutdown(); }
+
+    // The document root as Start fixed it (with a trailing '/').
+    const std::string& DocumentRoot() const { return m_strRoot; }
+
+  protected:
+    int OnClientConnect(const char* address, int port) override;
+    int OnBytesSent(unsigned count) override;
+    int IsRequestComplete(const std::string& request) override;
+    int ParseRequest(const std::string& request, std::string* reply, int* keepAlive) override;
+
+  private:
+    struct SFetchSlot;
+    // Fetches url into localPath, one fetch per local path at a time; with onlyWhenMissing a
+    // file that another connection fetched meanwhile is not fetched again.
+    void Fetch(const std::string& url, const std::string& localPath, bool onlyWhenMissing);
+
+    std::string m_strRoot;
+    std::string m_strDefaultDocument;
+    std::map<std::string, std::string> m_mimeTypes;
+    std::string m_strBaseUrl;
+
+    std::mutex m_fetchLock;
+    std::map<std::string, std::unique_ptr<SFetchSlot>> m_fetchSlots;
+};
+
+}  // namespace vexa

@@ -1,0 +1,341 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "server/CHTTPServer.h"
+#include "tests/fakes/CFakeContentSite.h"
+#include "tests/server/LoopbackClient.h"
+#include "tests/server/TestStateFolder.h"
+
+namespace vexa {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CFakeContentSite;
+using testing::CLoopbackClient;
+
+// Opens the request handling to the test, which drives it with and without sockets.
+class COpenHTTPServer : public CHTTPServer {
+  public:
+    using CHTTPServer::IsRequestComplete;
+    using CHTTPServer::ParseRequest;
+};
+
+void WriteFile(const std::string& path, const std::string& body) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << body;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every path below folder, each with its size, so any change shows.
+std::set<std::string> Snapshot(const std::string& folder) {
+    std::set<std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        std::string entry = e.path().string();
+        if (e.is_regular_file()) entry += " " + std::to_string(e.file_size());
+        out.insert(entry);
+    }
+    return out;
+}
+
+// The reply with its Date value checked and replaced by "DATE".
+std::string WithoutDate(const std::string& reply) {
+    static const std::regex date(
+        "Date: (Sun|Mon|Tue|Wed|Thu|Fri|Sat), \\d{2} "
+        "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \\d{4} \\d{2}:\\d{2}:\\d{2} GMT\r\n");
+    return std::regex_replace(reply, date, "Date: DATE\r\n",
+                              std::regex_constants::format_first_only);
+}
+
+std::string Full(const std::string& type, const std::string& body, bool keepAlive = false) {
+    return "HTTP/1.0 200 OK\r\nDate: DATE\r\nServer: Web1.0\r\nAccept-Ranges: bytes\r\n"
+           "Content-Length: " +
+           std::to_string(body.size()) + "\r\nConnection: " + (keepAlive ? "Keep-Alive" : "close") +
+           "\r\nContent-Type: " + type + "\r\n\r\n" + body;
+}
+
+std::string Short(const std::string& status) {
+    return "HTTP/1.0 " + status +
+           "\r\nContent-Length: 0\r\nContent-Type: text/html\r\nDate: DATE\r\nServer: "
+           "Web1.0\r\n\r\n";
+}
+
+class HttpServerTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        setenv("no_proxy", "127.0.0.1,localhost", 1);
+        setenv("NO_PROXY", "127.0.0.1,localhost", 1);
+    }
+    void SetUp() override {
+        char tmpl[] = "/tmp/vexa-http-test-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        sandbox = tmpl;
+        root = sandbox + "/data/quinbery/lm";
+        ASSERT_TRUE(site.Start());
+        setenv("VEXA_CONTENT_SITE", site.BaseUrl().c_str(), 1);
+    }
+    void TearDown() override {
+        server.Stop();
+        site.Stop();
+        std::error_code ec;
+        fs::remove_all(sandbox, ec);
+    }
+    void StartServer() {
+        ASSERT_EQ(1, server.Start(root, "INDEX.HTML", 0, 5000));
+        ASSERT_EQ(root + "/", server.DocumentRoot());
+    }
+    // One request over a fresh connection; the reply with its date replaced.
+    std::string Get(const std::string& target, const std::string& headers = "") {
+        CLoopbackClient c;
+        if (!c.Connect(server.GetPort())) return "connect failed";
+        c.Send("GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+        return WithoutDate(c.ReadUntilClose(10000));
+    }
+    std::string Parse(const std::string& request, int* keepAlive = nullptr) {
+        int flag = 0;
+        std::string reply = "left over";
+        EXPECT_EQ(1, server.ParseRequest(request, &reply, keepAlive ? keepAlive : &flag));
+        return WithoutDate(reply);
+    }
+
+    std::string sandbox;
+    std::string root;
+    CFakeContentSite site;
+    COpenHTTPServer server;
+};
+
+TEST_F(HttpServerTest, RootServesTheDefaultDocumentByteForByte) {
+    WriteFile(root + "/INDEX.HTML", "<html>hi</html>");
+    StartServer();
+    EXPECT_EQ(Full("text/html", "<html>hi</html>"), Get("/"));
+    EXPECT_EQ(0u, site.Requests().size()) << "a file present locally is not fetched";
+}
+
+TEST_F(HttpServerTest, MovieIsRefreshedBeforeEveryRequestAndKeptWhenTheSiteFails) {
+    WriteFile(root + "/vexa.swf", "old movie");
+    site.SetFile("/vexa.swf", "new movie");
+    StartServer();
+    EXPECT_EQ(Full("application/x-shockwave-flash", "new movie"), Get("/vexa.swf"));
+    site.SetFile("/vexa.swf", "newer movie");
+    EXPECT_EQ(Full("application/x-shockwave-flash", "newer movie"), Get("//vexa.swf"));
+    EXPECT_EQ(2u, site.CountOf("/vexa.swf"));
+    site.SetNotFound("/vexa.swf");
+    EXPECT_EQ(Full("application/x-shockwave-flash", "newer movie"), Get("/vexa.swf"));
+    EXPECT_EQ(3u, site.CountOf("/vexa.swf"));
+}
+
+TEST_F(HttpServerTest, QueryBecomesAPrefixOfTheStoredName) {
+    site.SetFile("/snd/A.MP3?t=1", "mp3 bytes");
+    StartServer();
+    EXPECT_EQ(Full("audio/mpeg", "mp3 bytes"), Get("/snd/A.MP3?t=1"));
+    EXPECT_EQ("mp3 bytes", ReadFile(root + "/snd/t=1A.MP3"));
+    site.SetFile("/snd/A.MP3?t=1", "changed");
+    EXPECT_EQ(Full("audio/mpeg", "mp3 bytes"), Get("/snd/A.MP3?t=1")) << "served from the mirror";
+    EXPECT_EQ(1u, site.CountOf("/snd/A.MP3?t=1"));
+}
+
+TEST_F(HttpServerTest, XmlIsFetchedOnEveryRequestUnderItsPlainName) {
+    site.SetFile("/data/list.xml?x=2", "<a/>");
+    StartServer();
+    EXPECT_EQ(Full("text/html", "<a/>"), Get("/data/list.xml?x=2"));
+    site.SetFile("/data/list.xml?x=2", "<b/>");
+    EXPECT_EQ(Full("text/html", "<b/>"), Get("/data/list.xml?x=2"));
+    EXPECT_EQ(2u, site.CountOf("/data/list.xml?x=2"));
+    EXPECT_EQ("<b/>", ReadFile(root + "/data/list.xml"));
+}
+
+TEST_F(HttpServerTest, KeepAliveOnlyInItsExactSpelling) {
+    WriteFile(root + "/a.txt", "AAA");
+    StartServer();
+    EXPECT_EQ(Full("text/plain", "AAA"), Get("/a.txt", "Connection: keep-alive\r\n"));
+
+    CLoopbackClient c;
+    ASSERT_TRUE(c.Connect(server.GetPort()));
+    for (int i = 0; i < 2; ++i) {
+        c.Send("GET /a.txt HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n");
+        EXPECT_EQ(Full("text/plain", "AAA", true), WithoutDate(c.ReadHttpReply(5000)));
+    }
+    // A short-form reply ends even a kept connection.
+    c.Send("GET /missing.txt HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(Short("404 Resource not found"), WithoutDate(c.ReadHttpReply(5000)));
+    EXPECT_TRUE(c.WaitClosed(5000));
+}
+
+TEST_F(HttpServerTest, ShortFormsForOtherMethodsAndMissingFiles) {
+    site.SetNotFound("/gone.mp3");
+    StartServer();
+    CLoopbackClient c;
+    ASSERT_TRUE(c.Connect(server.GetPort()));
+    c.Send("HEAD /INDEX.HTML HTTP/1.0\r\n\r\n");
+    bool closed = false;
+    EXPECT_EQ(Short("501 Not Implemented"), WithoutDate(c.ReadUntilClose(5000, &closed)));
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(Short("404 Resource not found"), Get("/gone.mp3"));
+    EXPECT_EQ(1u, site.CountOf("/gone.mp3"));
+    EXPECT_FALSE(fs::exists(root + "/gone.mp3"));
+}
+
+TEST_F(HttpServerTest, ContentTypeFromTheLastDotLowerCased) {
+    WriteFile(root + "/x/READ.ME", "1");
+    WriteFile(root + "/x/noext", "2");
+    WriteFile(root + "/v1.2/clip", "3");
+    WriteFile(root + "/x/P.GIF", "4");
+    WriteFile(root + "/x/s.CSS", "5");
+    StartServer();
+    EXPECT_EQ(Full("text/html", "1"), Get("/x/READ.ME"));
+    EXPECT_EQ(Full("text/html", "2"), Get("/x/noext"));
+    EXPECT_EQ(Full("text/html", "3"), Get("/v1.2/clip"));
+    EXPECT_EQ(Full("image/gif", "4"), Get("/x/P.GIF"));
+    EXPECT_EQ(Full("text/css", "5"), Get("/x/s.CSS"));
+}
+
+TEST_F(HttpServerTest, CompletenessAndUnparsableRequests) {
+    StartServer();
+    EXPECT_EQ(0, server.IsRequestComplete(""));
+    EXPECT_EQ(0, server.IsRequestComplete("\r\n\r"));
+    EXPECT_EQ(1, server.IsRequestComplete("\r\n\r\n"));
+    EXPECT_EQ(1, server.IsRequestComplete("GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(0, server.IsRequestComplete("GET / HTTP/1.0\r\n\r\nbody"));
+
+    int keep = 0;
+    std::string reply = "untouched";
+    EXPECT_EQ(0, server.ParseRequest("GARBAGE\r\n\r\n", &reply, &keep));
+    EXPECT_NE(std::string::npos,
+              testing::ReadRunLog().find(" - No 'space' found in Request String #2.\t"
+                                         "[ParseRequest]\t[0]\r\n"));
+    CLoopbackClient c;
+    ASSERT_TRUE(c.Connect(server.GetPort()));
+    c.Send("GARBAGE\r\n\r\n");
+    bool closed = false;
+    EXPECT_EQ("", c.ReadUntilClose(5000, &closed));
+    EXPECT_TRUE(closed);
+}
+
+TEST_F(HttpServerTest, DeletedRootIsRebuiltBySubFolderFetchesOnly) {
+    site.SetFile("/snd/b.mp3", "B");
+    site.SetFile("/top.mp3", "T");
+    StartServer();
+    fs::remove_all(root);
+    EXPECT_EQ(Full("audio/mpeg", "B"), Get("/snd/b.mp3"));
+    EXPECT_EQ("B", ReadFile(root + "/snd/b.mp3"));
+    fs::remove_all(root);
+    EXPECT_EQ(Short("404 Resource not found"), Get("/top.mp3"));
+    EXPECT_FALSE(fs::exists(root));
+    server.Stop();
+    StartServer();
+    EXPECT_EQ(Full("audio/mpeg", "T"), Get("/top.mp3"));
+}
+
+TEST_F(HttpServerTest, CutShortOrUnreachableFetchIsNeverServed) {
+    site.SetShortBody("/cut.bin", "abc", 10);
+    site.SetNoLength("/stream.bin", "streamed");
+    StartServer();
+    EXPECT_EQ(Short("404 Resource not found"), Get("/cut.bin"));
+    EXPECT_EQ(Full("application/octet-stream", "streamed"), Get("/stream.bin"));
+    std::set<std::string> expected{root + "/stream.bin 8"};
+    EXPECT_EQ(expected, Snapshot(root)) << "no partial or temporary file stays behind";
+}
+
+TEST_F(HttpServerTest, SimultaneousMissesOfOneFileFetchItOnce) {
+    std::string body(200000, 'm');
+    site.SetFile("/snd/same.mp3", body);
+    site.SetDelay("/snd/same.mp3", 300);
+    StartServer();
+    std::vector<std::string> replies(4);
+    std::vector<std::thread> threads;
+    for (auto& r : replies) threads.emplace_back([&] { r = Get("/snd/same.mp3"); });
+    for (auto& t : threads) t.join();
+    for (auto& r : replies) EXPECT_TRUE(r == Full("audio/mpeg", body));
+    EXPECT_EQ(1u, site.CountOf("/snd/same.mp3"));
+}
+
+// Targets that try to leave the document root: answered "404" with nothing fetched, written or
+// created anywhere.
+TEST_F(HttpServerTest, HostileTargetsStayInsideTheRoot) {
+    WriteFile(sandbox + "/data/quinbery/secret.txt", "secret");
+    WriteFile(sandbox + "/data/quinbery/vexa.swf", "outside movie");
+    WriteFile(root + "/INDEX.HTML", "index");
+    StartServer();
+    const std::vector<std::string> hostile = {
+        "/../secret.txt",
+        "/../../secret.txt",
+        "//../secret.txt",
+        "/..",
+        "/../",
+        "/a/../../secret.txt",
+        "/a/b/../../../secret.txt",
+        "/snd/../../secret.txt",
+        "/snd/..",
+        "/../vexa.swf",
+        "//../vexa.swf",
+        "/../x.xml",
+        "/../data/x.xml?y=1",
+        "/snd/../../x.xml",
+        "/x.mp3?../secret.txt",
+        "/x.mp3?..",
+        "/x.mp3?a/b",
+        "/x.mp3?/etc/passwd",
+        "/snd/x.mp3?../../",
+        "/x.xml?../../secret",
+        "/vexa.swf?../../vexa.swf",
+        "/vexa.swf?a/../../b",
+        "///etc/passwd",
+        "////etc/passwd",
+        "///tmp/evil.mp3",
+        "/\\etc\\passwd",
+        "/..\\secret.txt",
+        "/a\\..\\..\\secret.txt",
+        "/x.mp3?..\\..\\secret",
+        "/x.mp3?a\\b",
+        std::string("/sec\0ret.txt", 12),
+        std::string("/snd/\0/../x", 11),
+        "/a\x01.mp3",
+        "/a\x7f.mp3",
+        "/a\tb.mp3",
+        "/a.mp3?\x1b[2J",
+        "/snd/a.mp3\r\nX-Evil: 1",
+        "/snd/\r/x.mp3",
+        "/.?.",
+        "/snd/?../x",
+        "/?x/../../secret.txt",
+        "/snd/..?x",
+        "/snd/..//..//secret.txt",
+        "/snd//../../secret.txt",
+        "/%2e%2e/secret.txt?..",
+    };
+    ASSERT_GE(hostile.size(), 40u);
+    std::set<std::string> before = Snapshot(sandbox);
+    for (const std::string& target : hostile) {
+        int keep = 1;
+        EXPECT_EQ(Short("404 Resource not found"),
+                  Parse("GET " + target + " HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n", &keep))
+            << "target: " << target;
+        EXPECT_EQ(0, keep);
+    }
+    EXPECT_EQ(before, Snapshot(sandbox));
+    EXPECT_EQ(0u, site.Requests().size());
+
+    // Literal percent signs and dots inside names stay inside the root.
+    site.SetFile("/%2e%2e/p.mp3", "P");
+    site.SetFile("/a..b/c.mp3", "C");
+    EXPECT_EQ(Full("audio/mpeg", "P"), Parse("GET /%2e%2e/p.mp3 HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ("P", ReadFile(root + "/%2e%2e/p.mp3"));
+    EXPECT_EQ(Full("audio/mpeg", "C"), Parse("GET /a..b/c.mp3 HTTP/1.0\r\n\r\n"));
+}
+
+}  // namespace
+}  // namespace vexa
