@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix with `cmake --install`, builds the .deb with CPack,
+# checks both layouts and the package's dependencies, unpacks the .deb into a scratch root and
+# starts the program from there under Xvfb through the demo's happy path.
+# Usage: install-and-run.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+src=$(cd "$2" && pwd)
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/vexa-e2e-package.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+failed=0
+pass() { echo "PASS: $*"; }
+fail() {
+    echo "FAIL: $*"
+    failed=$((failed + 1))
+}
+expect_files() {
+    local root=$1 f
+    shift
+    for f in "$@"; do
+        if [ -e "$root/$f" ]; then pass "$root holds $f"; else fail "$root lacks $f"; fi
+    done
+}
+layout=(
+    bin/vexa
+    bin/liblame_enc.so
+    share/vexa/movie/host.html
+    share/vexa/movie/bridge.js
+    share/vexa/movie/ruffle/ruffle.js
+    share/applications/vexa.desktop
+    share/metainfo/com.quinbery.vexa.metainfo.xml
+    share/icons/hicolor/scalable/apps/vexa.svg
+    share/icons/hicolor/16x16/apps/vexa.png
+    share/icons/hicolor/48x48/apps/vexa.png
+    share/icons/hicolor/256x256/apps/vexa.png
+    share/man/man1/vexa.1.gz
+)
+
+# ---- cmake --install into a scratch prefix -------------------------------------------------------
+prefix=$scratch/prefix
+cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 || { cat "$scratch/install.log"; fail "cmake --install"; }
+expect_files "$prefix" "${layout[@]}"
+if ls "$prefix"/share/vexa/movie/ruffle/*.wasm >/dev/null 2>&1; then pass "the Ruffle wasm is installed"; else fail "no Ruffle wasm installed"; fi
+
+version=$(awk -F'"' '/#define VEXA_VERSION /{print $2}' "$build/generated/BuildConfig.h")
+out=$("$prefix/bin/vexa" --version 2>&1) && [ "$out" = "vexa $version" ] &&
+    pass "vexa --version says '$out'" || fail "vexa --version said '$out'"
+out=$("$prefix/bin/vexa" --help 2>&1) && grep -q '^Usage: vexa' <<<"$out" &&
+    pass "vexa --help shows the usage" || fail "vexa --help: $out"
+set +e
+out=$("$prefix/bin/vexa" --no-such-option 2>&1)
+rc=$?
+set -e
+if [ "$rc" = 2 ] && grep -q "unknown option '--no-such-option'" <<<"$out"; then
+    pass "an unknown option exits 2 with a clear error"
+else
+    fail "unknown option: status $rc, '$out'"
+fi
+
+# The window's class must be what the desktop file promises.
+wmclass=$(sed -n 's/^StartupWMClass=//p' "$prefix/share/applications/vexa.desktop")
+icon=$(sed -n 's/^Icon=//p' "$prefix/share/applications/vexa.desktop")
+[ "$wmclass" = vexa ] && [ "$icon" = vexa ] && pass "desktop file: StartupWMClass=vexa, Icon=vexa" ||
+    fail "desktop file: StartupWMClass=$wmclass Icon=$icon"
+
+# ---- the Debian package --------------------------------------------------------------------------
+pkg=$scratch/pkg
+if cpack --config "$build/CPackConfig.cmake" -G DEB -B "$pkg" >"$scratch/cpack.log" 2>&1; then
+    pass "cpack -G DEB"
+else
+    cat "$scratch/cpack.log"
+    fail "cpack -G DEB"
+fi
+deb=$(ls "$pkg"/vexa_*.deb 2>/dev/null | head -n 1 || true)
+if [ -n "$deb" ]; then
+    pass "package file $(basename "$deb")"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    echo "Depends: $depends"
+    for lib in libgtk-3-0 libwebkit2gtk-4.1-0 libmp3lame0 libasound2 libcurl4 libc6; do
+        grep -q "\b$lib\b" <<<"$depends" && pass "depends on $lib" || fail "no dependency on $lib"
+    done
+    root=$scratch/root
+    dpkg-deb -x "$deb" "$root"
+    expect_files "$root/usr" "${layout[@]}"
+    # Installable: apt resolves every dependency (a dry run; nothing is changed).
+    if command -v apt-get >/dev/null; then
+        if apt-get install -s -q "$deb" >"$scratch/apt.log" 2>&1; then
+            pass "apt-get install ./$(basename "$deb") resolves (dry run)"
+        else
+            tail -n 20 "$scratch/apt.log"
+            fail "apt-get cannot install the package"
+        fi
+    fi
+    # The installed program, started from the unpacked package under Xvfb, plays the demo.
+    if "$src/tests/e2e/demo/happy-path.sh" "$build" "$src" "$root/usr/bin/vexa"; then
+        pass "the program from the package ran the demo lesson"
+    else
+        fail "the program from the package did not run the demo lesson"
+    fi
+else
+    fail "no .deb was made"
+fi
+
+echo "package checks: $failed failed"
+[ "$failed" = 0 ]
