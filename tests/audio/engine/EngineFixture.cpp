@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/core/Paths.h"
+
 namespace vexa::testing {
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
@@ -111,6 +113,7 @@ EngineTest::EngineTest() {
     const char* old = std::getenv("XDG_STATE_HOME");
     m_oldState = old != nullptr ? old : "";
     setenv("XDG_STATE_HOME", m_state.Path().c_str(), 1);
+    platform::StateFolder();
     m_engine = std::make_unique<CAudioPlayRec>();
 }
 
