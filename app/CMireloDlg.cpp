@@ -1,0 +1,234 @@
+#include "app/CMireloDlg.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "BuildConfig.h"
+#include "app/AppFolders.h"
+#include "app/CAboutDlg.h"
+#include "app/ContentUpkeep.h"
+#include "app/UploadWorker.h"
+#include "platform/audio/IWaveDevices.h"
+#include "platform/core/MessageBox.h"
+
+namespace vexa {
+
+const char* const kLoadingText = "载入资源中,请稍后";
+const char* const kRecorderInitFailed = "录音设备初始化失败,部分功能无法使用!";
+
+namespace {
+
+// The template's place of the player control (215, 0, 13 x 15 dialog units).
+constexpr int kTemplateFlashX = 322;
+constexpr int kTemplateFlashY = 0;
+constexpr int kTemplateFlashWidth = 20;
+constexpr int kTemplateFlashHeight = 24;
+
+}  // namespace
+
+CMireloDlg::CMireloDlg(Platform platform)
+    : m_platform(std::move(platform)),
+      m_iconName("vexa"),
+      m_flash(m_platform.createMovieView),
+      m_bridge(m_flash, *this) {
+    m_flash.SetEventSink([this](const std::string& request) { OnFlashCall(request); },
+                         [this](const std::string& command, const std::string& args) {
+                             OnFSCommand(command, args);
+                         });
+}
+
+CMireloDlg::~CMireloDlg() {
+    if (m_hWnd != 0) platform::UiLoop().RemoveTarget(m_hWnd);
+}
+
+void CMireloDlg::Trace(const std::string& line) {
+    if (m_trace) m_trace(line);
+}
+
+int CMireloDlg::DoModal() {
+    if (!m_platform.createWindow) return -1;
+    m_window = m_platform.createWindow();
+    if (!m_window) return -1;
+    m_window->SetEvents(this);
+    m_hWnd = platform::UiLoop().AddTarget(this);
+    m_ended = false;
+    OnInitDialog();
+    int result = m_window->RunModal();
+    Trace("dialog ended with " + std::to_string(result));
+    // The window stays (hidden) until the members that live in it are gone.
+    platform::UiLoop().RemoveTarget(m_hWnd);
+    m_hWnd = 0;
+    return result;
+}
+
+bool CMireloDlg::OnInitDialog() {
+    // The template's controls: the player and the loading text.
+    m_window->SetLoadingText(kLoadingText);
+    m_window->ShowLoadingText(true);
+    m_flash.Create(*m_window, kTemplateFlashX, kTemplateFlashY, kTemplateFlashWidth,
+                   kTemplateFlashHeight, IDC_SHOCKWAVEFLASH1);
+    m_window->SetTitle(std::string(VEXA_PRODUCT_NAME) + " " + VEXA_VERSION + " - www.quinbery.com");
+    m_window->SetIconName(m_iconName);
+    platform::UiLoop().SetTimer(m_hWnd, IDT_STARTUP, 100);
+
+    std::uint32_t device = FindInputDevice();
+    if (!m_recorder.Create(device, m_hWnd, this)) {
+        platform::ShowMessageBox(kRecorderInitFailed);
+    }
+    // The player is the first control that takes the focus, so keys reach the movie.
+    m_flash.SetFocus();
+    return true;
+}
+
+void CMireloDlg::RunStartup() {
+    m_dataFolder = FixBaseFolders();
+    Trace("startup: folders " + g_exeFolder + " " + m_dataFolder);
+
+    m_server.Start(m_dataFolder, "INDEX.HTML", 9898, 20000);
+    Trace("startup: server on port " + std::to_string(m_server.GetPort()));
+
+    bool goOn = PurgeChangedModules(m_dataFolder);
+    Trace(std::string("startup: content upkeep ") + (goOn ? "done" : "failed"));
+    if (!goOn) return;
+
+    m_window->ShowLoadingText(false);
+    Trace("startup: loading text hidden");
+
+    char url[64];
+    std::snprintf(url, sizeof url, "http://127.0.0.1:%d/vexa.swf", m_server.GetPort());
+    m_flash.LoadMovie(0, url);
+    m_flash.Play();
+    Trace(std::string("startup: movie loaded from ") + url);
+
+    if (StartEncoderDownloadIfMissing()) Trace("startup: fetching the encoder library");
+}
+
+void CMireloDlg::SetWindowMode(bool fullScreen) {
+    if (!m_window) return;
+    platform::ScreenMetrics screen = m_window->GetScreenMetrics();
+    if (fullScreen) {
+        g_windowed = 0;
+        int width = screen.width + screen.borderWidth;
+        int height = screen.height + screen.borderHeight;
+        m_window->SetCaption(false);
+        m_window->MoveWindow(-1 - screen.borderWidth, -1 - screen.borderHeight, width + 1,
+                             height + 1);
+        m_flash.MoveWindow(0, 0, screen.width, screen.height);
+        m_flash.ShowWindow();
+        Trace("layout: full screen " + std::to_string(screen.width) + "x" +
+              std::to_string(screen.height));
+    } else {
+        g_windowed = 1;
+        m_window->SetCaption(true);
+        m_window->MoveWindow((screen.width - kWindowedWidth) / 2,
+                             (screen.height - kWindowedHeight) / 2, kWindowedWidth,
+                             kWindowedHeight);
+        m_flash.MoveWindow(0, 0, kMovieWidth, kMovieHeight);
+        m_flash.ShowWindow();
+        Trace("layout: windowed");
+    }
+}
+
+void CMireloDlg::OnMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    switch (msg) {
+        case platform::WM_TIMER:
+            if (wParam == IDT_STARTUP) {
+                platform::UiLoop().KillTimer(m_hWnd, IDT_STARTUP);
+                RunStartup();
+                SetWindowMode(g_windowed != 0);
+            }
+            break;
+        case WM_UPLOAD_DONE:
+            OnUploadDone(wParam, lParam);
+            break;
+        case platform::WM_CLOSE:
+            OnClose();
+            break;
+        default:
+            break;
+    }
+}
+
+void CMireloDlg::OnCloseRequest() {
+    OnClose();
+}
+
+void CMireloDlg::OnClose() {
+    Trace("closing: stopping the server");
+    m_server.Stop();
+    EndDialog(IDCANCEL);
+}
+
+void CMireloDlg::OnOK() {
+    EndDialog(IDOK);
+}
+
+void CMireloDlg::EndDialog(int result) {
+    if (m_ended || !m_window) return;
+    m_ended = true;
+    m_window->EndModal(result);
+}
+
+void CMireloDlg::OnAboutRequest() {
+    if (m_window) CAboutDlg::DoModal(*m_window);
+}
+
+bool CMireloDlg::OnKeyDown(unsigned virtualKey, bool childHasFocus) {
+    // Enter goes on to the movie when it has the focus.
+    if (childHasFocus && virtualKey == platform::VK_RETURN) return false;
+    // Neither key may end the dialog.
+    return virtualKey == platform::VK_ESCAPE || virtualKey == platform::VK_RETURN;
+}
+
+void CMireloDlg::DeleteDataFolder() {
+    LocalFileClear(m_dataFolder);
+}
+
+bool CMireloDlg::OpenRecordingOutputs(const std::string& extension) {
+    if (m_recorder.GetState() != CAudioPlayRec::Recording) return false;
+    return m_recorder.OpenOutput(0, "test." + extension);
+}
+
+void CMireloDlg::RecStart() {
+    if (!m_recorder.StartRecording(m_channelMode)) return;
+    OpenRecordingOutputs("wav");
+    OpenRecordingOutputs("mp3");
+}
+
+void CMireloDlg::RecStop() {
+    m_recorder.Stop();
+}
+
+void CMireloDlg::PlayRecording() {
+    m_recorder.Play();
+}
+
+void CMireloDlg::StartUpload(const UploadParams& params) {
+    StartUploadWorker(params);
+}
+
+unsigned CMireloDlg::WaveOutDeviceCount() {
+    return platform::WaveDevices().WaveOutCount();
+}
+
+unsigned CMireloDlg::WaveInDeviceCount() {
+    return platform::WaveDevices().WaveInCount();
+}
+
+void CMireloDlg::OnFlashCall(const std::string& request) {
+    if (!m_movieCalled) {
+        m_movieCalled = true;
+        Trace("movie: first call");
+    }
+    m_bridge.OnFlashCall(request);
+}
+
+void CMireloDlg::OnFSCommand(const std::string& command, const std::string& args) {
+    m_bridge.OnFSCommand(command, args);
+}
+
+std::intptr_t CMireloDlg::OnUploadDone(std::uintptr_t wParam, std::intptr_t lParam) {
+    return m_bridge.OnUploadDone(wParam, lParam);
+}
+
+}  // namespace vexa
