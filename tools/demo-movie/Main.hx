@@ -218,7 +218,9 @@ class Main extends Sprite {
         osName = shown(callHost("getOSVersion"));
         speakers = shown(callHost("test_wave"));
         microphone = shown(callHost("run_recognize"));
-        answers.text = "Welcome: " + welcome + "\nSystem: " + osName + "\nSpeakers (test_wave): " + speakers
+        // The player's own font has no Chinese glyphs; say in English what the host's word means.
+        var osShown = osName == "\u672A\u77E5" ? osName + " (unknown)" : osName;
+        answers.text = "Welcome: " + welcome + "\nSystem: " + osShown + "\nSpeakers (test_wave): " + speakers
             + "\nMicrophone (run_recognize): " + microphone;
     }
 

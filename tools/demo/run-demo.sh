@@ -121,30 +121,41 @@ fi
 vexa_pid=$!
 pids+=("$vexa_pid")
 
-main_window() {
-    local w
-    for w in $(xdotool search --pid "$vexa_pid" --onlyvisible --name '' 2>/dev/null); do
-        # The lesson window is the big one; message boxes are small.
-        local width
-        width=$(xdotool getwindowgeometry "$w" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
-        if [ "${width:-0}" -ge 900 ]; then
-            echo "$w"
-            return 0
+# Sorts the program's mapped top-level windows: "main ID" for the lesson window, "dialog ID" for
+# each message box (a window transient for another, or typed as a dialog).
+program_windows() {
+    local w props
+    for w in $(xdotool search --onlyvisible --pid "$vexa_pid" --name '' 2>/dev/null); do
+        props=$(xprop -id "$w" WM_CLASS WM_TRANSIENT_FOR _NET_WM_WINDOW_TYPE 2>/dev/null) || continue
+        grep -q '^WM_CLASS(STRING) = "vexa"' <<<"$props" || continue
+        if grep -q -e '^WM_TRANSIENT_FOR(WINDOW)' -e '_NET_WM_WINDOW_TYPE_DIALOG' <<<"$props"; then
+            echo "dialog $w"
+        else
+            echo "main $w"
         fi
     done
+}
+
+main_window() {
+    local kind w
+    while read -r kind w; do
+        [ "$kind" = main ] && { echo "$w"; return 0; }
+    done < <(program_windows)
     return 1
 }
 
 # Nobody is there to press OK: a message box (no sound card, say) is noted and closed.
 dismiss_message_boxes() {
-    local main w
-    main=$(main_window) || return 0
-    for w in $(xdotool search --pid "$vexa_pid" --onlyvisible --name '' 2>/dev/null); do
-        [ "$w" = "$main" ] && continue
-        say "closing a message box: \"$(xdotool getwindowname "$w" 2>/dev/null)\""
-        echo "message box: $(xdotool getwindowname "$w" 2>/dev/null)" >>"$run_dir/message-boxes.log"
-        xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key --clearmodifiers Return 2>/dev/null || true
-    done
+    local kind w name
+    while read -r kind w; do
+        [ "$kind" = dialog ] || continue
+        name=$(xdotool getwindowname "$w" 2>/dev/null || true)
+        say "closing a message box: \"$name\""
+        echo "message box: $name" >>"$run_dir/message-boxes.log"
+        if xdotool windowfocus --sync "$w" 2>/dev/null; then
+            xdotool key --clearmodifiers Return 2>/dev/null || true
+        fi
+    done < <(program_windows)
 }
 
 # What the desktop sees of the window: its class (matched against the .desktop file) and icon.
