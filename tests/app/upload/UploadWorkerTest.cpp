@@ -2,10 +2,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/UploadWorker.h"
@@ -31,6 +34,19 @@ class CDoneTarget : public platform::IMessageTarget {
         m_got.push_back({msg, wParam, lParam});
     }
     std::vector<Done> m_got;
+};
+
+// Knows when a worker's post has returned, so the loop is not destroyed under a worker thread
+// that is still inside PostMessage.
+class CCountingLoop : public CTestUiLoop {
+  public:
+    bool PostMessage(platform::WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                     std::intptr_t lParam) override {
+        bool posted = CTestUiLoop::PostMessage(window, msg, wParam, lParam);
+        ++m_returned;
+        return posted;
+    }
+    std::atomic<std::size_t> m_returned{0};
 };
 
 TEST(UploadEndpoint, TypePicksThePath) {
@@ -67,6 +83,9 @@ class UploadWorkerTest : public ::testing::Test {
     void WaitForDone(std::size_t n) {
         for (int i = 0; i < 100 && m_target.m_got.size() < n; ++i) m_loop.WaitForPosts(100);
         ASSERT_EQ(n, m_target.m_got.size());
+        for (int i = 0; i < 1000 && m_loop.m_returned < n; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         for (const Done& d : m_target.m_got) {
             EXPECT_EQ(WM_UPLOAD_DONE, d.msg);
             EXPECT_EQ(1u, d.wParam);
@@ -82,7 +101,7 @@ class UploadWorkerTest : public ::testing::Test {
         return p;
     }
 
-    CTestUiLoop m_loop;
+    CCountingLoop m_loop;
     CDoneTarget m_target;
     platform::WindowHandle m_window = 0;
     CUploadSinkFake m_sink;
