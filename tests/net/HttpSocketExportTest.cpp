@@ -2,8 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <typeinfo>
 
+#include "net/CHttpSocket.h"
 #include "tests/net/CScriptedPeer.h"
+
+// As in the program: nothing here calls the class, and this reference alone must keep every one
+// of its operations linked in and exported.
+extern const std::type_info& g_exportedHttpSocket;
+const std::type_info& g_exportedHttpSocket = typeid(vexa::CHttpSocket);
 
 namespace {
 
