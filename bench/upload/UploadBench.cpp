@@ -47,6 +47,7 @@ int main() {
 
     vexa::testing::CUploadSinkFake sink;
     ::setenv("VEXA_UPLOAD_HOST", sink.HostPort().c_str(), 1);
+    for (const char* proxy : {"http_proxy", "all_proxy", "ALL_PROXY"}) ::unsetenv(proxy);
     // Both sides speak the same exchange: no 100-continue round trip for curl either.
     std::string curl =
         "curl -s -o /dev/null -H 'Expect:' -w '%{time_total}' -F uid=7 -F tid=12 -F 'txtfile=@" +

@@ -36,6 +36,8 @@ class RequestTest : public ::testing::Test {
     void SetUp() override {
         m_dir = fs::temp_directory_path() / ("vexa-request-" + std::to_string(::getpid()));
         fs::create_directories(m_dir);
+        // The client honours the environment's proxy; the sink is reached directly.
+        for (const char* proxy : {"http_proxy", "all_proxy", "ALL_PROXY"}) ::unsetenv(proxy);
         ::setenv("VEXA_UPLOAD_HOST", m_sink.HostPort().c_str(), 1);
         m_request.SetServer("/Upfile.ashx");
         m_request.Reset();

@@ -71,6 +71,8 @@ class UploadWorkerTest : public ::testing::Test {
         m_state = fs::temp_directory_path() / ("vexa-upload-" + std::to_string(::getpid()));
         fs::create_directories(m_state);
         ::setenv("XDG_STATE_HOME", m_state.c_str(), 1);
+        // The client honours the environment's proxy; the sink is reached directly.
+        for (const char* proxy : {"http_proxy", "all_proxy", "ALL_PROXY"}) ::unsetenv(proxy);
         ::setenv("VEXA_UPLOAD_HOST", m_sink.HostPort().c_str(), 1);
         m_window = m_loop.AddTarget(&m_target);
     }
