@@ -3,8 +3,8 @@
 # loopback ports, the program pointed at them, both stopped again when the window closes.
 #
 # With a display the window is yours: press the buttons, close it when done. Without one (or with
-# VEXA_DEMO_HEADLESS=1) it runs under xvfb-run, the demo movie walks its lesson by itself (record,
-# stop, upload, confirmation), a screenshot is saved and the program quits.
+# VEXA_DEMO_HEADLESS=1) it runs on a private Xvfb server, the demo movie walks its lesson by itself
+# (record, stop, upload, confirmation), a screenshot is saved and the program quits.
 #
 # Settings (environment):
 #   VEXA_BUILD_DIR       build folder with app/vexa and demo-site/ (default build/release)
@@ -39,34 +39,51 @@ headless=${VEXA_DEMO_HEADLESS:-0}
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     headless=1
 fi
-if [ "$headless" = 1 ] && [ -z "${VEXA_DEMO_IN_XVFB:-}" ]; then
-    if ! command -v xvfb-run >/dev/null; then
-        say "no display and no xvfb-run (Debian package xvfb)"
-        exit 1
-    fi
-    say "no display: running under xvfb-run"
-    export VEXA_DEMO_IN_XVFB=1 VEXA_DEMO_HEADLESS=1
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -nolisten tcp" "$0" "$@"
-fi
 autotest=${VEXA_DEMO_AUTOTEST:-$headless}
 timeout_s=${VEXA_DEMO_TIMEOUT:-120}
 screenshot=${VEXA_DEMO_SCREENSHOT:-$run_dir/demo.png}
 
 mkdir -p "$run_dir"
-rm -rf "$run_dir/uploads" "$run_dir"/*.port "$run_dir/reports.jsonl"
+rm -rf "$run_dir/uploads" "$run_dir"/*.port "$run_dir"/*.log "$run_dir/reports.jsonl" "$run_dir/window.txt"
 pids=()
+# Stops what this script started, the latest first (the X server last).
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        wait "$pid" 2>/dev/null || true
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+        wait "${pids[i]}" 2>/dev/null || true
     done
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+
+# A private X server (what xvfb-run gives) on a display number the server picks itself, so runs
+# side by side (tests in parallel) never race for the same display.
+if [ "$headless" = 1 ]; then
+    if ! command -v Xvfb >/dev/null; then
+        say "no display and no Xvfb (Debian package xvfb)"
+        exit 1
+    fi
+    rm -f "$run_dir/xvfb.display"
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$run_dir/xvfb.display" 2>"$run_dir/xvfb.log" &
+    pids+=($!)
+    for ((i = 0; i < 100; i++)); do
+        [ -s "$run_dir/xvfb.display" ] && break
+        kill -0 "${pids[-1]}" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [ ! -s "$run_dir/xvfb.display" ]; then
+        say "the X server did not start:"
+        cat "$run_dir/xvfb.log"
+        exit 1
+    fi
+    DISPLAY=":$(tr -d '[:space:]' <"$run_dir/xvfb.display")"
+    export DISPLAY
+    unset WAYLAND_DISPLAY XAUTHORITY
+    export GDK_BACKEND=x11
+    say "no display: running on a private X server (Xvfb, display $DISPLAY)"
+fi
 
 wait_for_file() {
     local file=$1 pid=$2 i
@@ -163,7 +180,8 @@ describe_window() {
     local w=$1
     {
         xprop -id "$w" WM_CLASS WM_NAME
-        if xprop -id "$w" _NET_WM_ICON | grep -q '_NET_WM_ICON(CARDINAL) = '; then
+        # Only the first bytes: the full icon list is large.
+        if [[ "$(xprop -id "$w" -len 16 _NET_WM_ICON 2>/dev/null)" == *'_NET_WM_ICON(CARDINAL) = '* ]]; then
             echo "_NET_WM_ICON: set"
         else
             echo "_NET_WM_ICON: missing"

@@ -76,11 +76,27 @@ if [ -n "$deb" ]; then
     pass "package file $(basename "$deb")"
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
-    for lib in libgtk-3-0 libwebkit2gtk-4.1-0 libmp3lame0 libasound2 libcurl4 libc6; do
-        grep -q "\b$lib\b" <<<"$depends" && pass "depends on $lib" || fail "no dependency on $lib"
-    done
     root=$scratch/root
     dpkg-deb -x "$deb" "$root"
+    # Every library that the package's programs link is provided by a package it depends on.
+    for elf in "$root/usr/bin/vexa" "$root/usr/bin/liblame_enc.so"; do
+        for soname in $(objdump -p "$elf" | awk '/NEEDED/{print $2}'); do
+            # (awk reads to the end: an early exit would break the pipe under pipefail)
+            path=$(ldconfig -p | awk -v n="$soname" '$1 == n && !found {print $NF; found = 1}')
+            owner=""
+            if [ -n "$path" ]; then
+                owner=$({ dpkg -S "$(readlink -f "$path")" 2>/dev/null || dpkg -S "$path" 2>/dev/null || true; } |
+                    awk -F: 'NR == 1 {print $1}')
+            fi
+            if [ -z "$owner" ]; then
+                fail "$(basename "$elf") needs $soname, which no installed package provides"
+            elif tr ',' '\n' <<<"$depends" | awk '{print $1}' | grep -q -x -F "$owner"; then
+                pass "$(basename "$elf") needs $soname: the package depends on $owner"
+            else
+                fail "$(basename "$elf") needs $soname from $owner, which Depends lacks"
+            fi
+        done
+    done
     expect_files "$root/usr" "${layout[@]}"
     # Installable: apt resolves every dependency (a dry run; nothing is changed).
     if command -v apt-get >/dev/null; then

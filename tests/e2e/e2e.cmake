@@ -1,0 +1,33 @@
+# The program end to end under Xvfb: the real vexa against a loopback fake content site and
+# upload sink, playing a test movie of our own (Haxe, compiled here) that calls every command,
+# registers "UPOK" and reports each answer with a GET through the local server.
+if(VEXA_GUI AND TARGET vexa)
+  find_program(VEXA_HAXE haxe)
+  find_program(VEXA_XVFB_RUN xvfb-run)
+  if(NOT VEXA_HAXE OR NOT VEXA_XVFB_RUN)
+    message(WARNING "e2e: haxe or xvfb-run missing; the program's end-to-end test is not built")
+    return()
+  endif()
+  set(e2e_movie ${CMAKE_CURRENT_BINARY_DIR}/host/e2e-movie.swf)
+  add_custom_command(OUTPUT ${e2e_movie}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/host
+    COMMAND ${VEXA_HAXE} -cp ${CMAKE_CURRENT_LIST_DIR}/host -main Main -swf ${e2e_movie}
+            -swf-version 10 -swf-header 970:607:24:2E7D32
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/host/Main.hx
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    VERBATIM)
+  add_custom_target(vexa_e2e_movie ALL DEPENDS ${e2e_movie})
+
+  add_executable(vexa_e2e_app ${CMAKE_CURRENT_LIST_DIR}/host/AppEndToEndTest.cpp)
+  target_link_libraries(vexa_e2e_app PRIVATE vexa_test_fakes GTest::gtest GTest::gtest_main
+    Threads::Threads)
+  target_compile_definitions(vexa_e2e_app PRIVATE
+    VEXA_E2E_PROGRAM="$<TARGET_FILE:vexa>"
+    VEXA_E2E_MOVIE="${e2e_movie}"
+    VEXA_E2E_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/host")
+  add_dependencies(vexa_e2e_app vexa vexa_e2e_movie)
+  add_test(NAME e2e_app_movie_host
+    COMMAND ${VEXA_XVFB_RUN} -a -s "-screen 0 1024x768x24" $<TARGET_FILE:vexa_e2e_app>
+            --gtest_output=xml:${CMAKE_CURRENT_BINARY_DIR}/host/e2e-app.xml)
+  set_tests_properties(e2e_app_movie_host PROPERTIES LABELS "e2e;app" TIMEOUT 240)
+endif()

@@ -1,0 +1,397 @@
+// The vexa program end to end, on the X display the test runs under (xvfb-run): the real
+// program against a loopback content site and upload sink, playing the test movie of Main.hx.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/fakes/CFakeContentSite.h"
+#include "tests/fakes/CUploadSinkFake.h"
+
+extern char** environ;
+
+namespace {
+
+using vexa::testing::CFakeContentSite;
+using vexa::testing::CUploadSinkFake;
+using Clock = std::chrono::steady_clock;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+std::string FromHex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+struct Report {
+    int seq;
+    std::string name;
+    std::string value;  // "null" or "s:" + text
+};
+
+// The movie's reports, in the order it sent them.
+std::vector<Report> Reports(const CFakeContentSite& site) {
+    static const std::regex pattern("^/e2e/r/([0-9]+)-([A-Za-z_]+)-([0-9a-f]*)\\.txt$");
+    std::map<int, Report> bySeq;
+    for (const std::string& path : site.Paths()) {
+        std::smatch m;
+        if (std::regex_match(path, m, pattern)) {
+            int seq = std::stoi(m[1]);
+            bySeq[seq] = Report{seq, m[2], FromHex(m[3])};
+        }
+    }
+    std::vector<Report> out;
+    for (auto& [seq, report] : bySeq) out.push_back(report);
+    return out;
+}
+
+std::vector<std::string> ValuesOf(const std::vector<Report>& reports, const std::string& name) {
+    std::vector<std::string> values;
+    for (const Report& r : reports)
+        if (r.name == name) values.push_back(r.value);
+    return values;
+}
+
+template <typename Pred>
+bool WaitFor(Pred pred, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return pred();
+}
+
+struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool ok = false;
+};
+
+std::string MainWindowId() {
+    std::string out = Shell("xdotool search --onlyvisible --class '^vexa$' 2>/dev/null");
+    std::istringstream lines(out);
+    std::string id, last;
+    while (std::getline(lines, id))
+        if (!id.empty()) last = id;
+    return last;
+}
+
+Geometry WindowGeometry(const std::string& id) {
+    Geometry g;
+    if (id.empty()) return g;
+    std::string out = Shell("xdotool getwindowgeometry --shell " + id + " 2>/dev/null");
+    std::smatch m;
+    static const std::regex x("X=(-?[0-9]+)"), y("Y=(-?[0-9]+)"), w("WIDTH=([0-9]+)"),
+        h("HEIGHT=([0-9]+)");
+    if (!std::regex_search(out, m, x)) return g;
+    g.x = std::stoi(m[1]);
+    std::regex_search(out, m, y);
+    g.y = std::stoi(m[1]);
+    std::regex_search(out, m, w);
+    g.width = std::stoi(m[1]);
+    std::regex_search(out, m, h);
+    g.height = std::stoi(m[1]);
+    g.ok = true;
+    return g;
+}
+
+// The share of the screen's pixels in the test movie's background green.
+double GreenShare(const std::string& png) {
+    std::string out = Shell("convert '" + png +
+                          "' -fuzz 6% -fill white -opaque '#2E7D32' -fill black +opaque white "
+                          "-colorspace Gray -format '%[fx:mean]' info: 2>/dev/null");
+    return out.empty() ? -1.0 : std::atof(out.c_str());
+}
+
+int ColourCount(const std::string& png) {
+    std::string out = Shell("convert '" + png + "' -format '%k' info: 2>/dev/null");
+    return out.empty() ? 0 : std::atoi(out.c_str());
+}
+
+// Processes whose environment carries the marker (the program and every process it started).
+std::vector<int> MarkedProcesses(const std::string& marker) {
+    std::vector<int> pids;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return pids;
+    while (dirent* entry = readdir(proc)) {
+        int pid = std::atoi(entry->d_name);
+        if (pid <= 0) continue;
+        std::string env = ReadFile("/proc/" + std::to_string(pid) + "/environ");
+        if (env.find(marker) != std::string::npos) pids.push_back(pid);
+    }
+    closedir(proc);
+    return pids;
+}
+
+class AppEndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
+        char pattern[] = "/tmp/vexa-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_dataFolder = m_dir + "/appdata/quinbery/lm";
+        m_marker = "VEXA_E2E_MARKER=" + m_dir;
+        m_movie = ReadFile(VEXA_E2E_MOVIE);
+        ASSERT_FALSE(m_movie.empty());
+        m_site.SetFile("/vexa.xml",
+                       "<?xml version=\"1.0\"?><config><DelMod><snd>1</snd></DelMod></config>");
+        m_site.SetFile("/vexa.swf", m_movie);
+        ASSERT_TRUE(m_site.Start());
+    }
+
+    void TearDown() override {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        for (int pid : MarkedProcesses(m_marker)) kill(pid, SIGKILL);
+        m_site.Stop();
+        if (!m_dir.empty() && ::testing::Test::HasFailure() == false)
+            Shell("rm -rf '" + m_dir + "'");
+    }
+
+    void Launch() {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            std::string var = *e;
+            for (const char* drop : {"APPDATA=", "XDG_STATE_HOME=", "XDG_DATA_HOME=", "LANG=",
+                                     "LC_ALL=", "G_MESSAGES_DEBUG=", "VEXA_CONTENT_SITE=",
+                                     "VEXA_UPLOAD_HOST="})
+                if (var.rfind(drop, 0) == 0) var.clear();
+            if (!var.empty()) env.push_back(var);
+        }
+        env.push_back("APPDATA=" + m_dir + "/appdata");
+        env.push_back("XDG_STATE_HOME=" + m_dir + "/state");
+        env.push_back("XDG_DATA_HOME=" + m_dir + "/data");
+        // The locale whose language name Ruffle rejects: the host must cope with it.
+        env.push_back("LANG=C.UTF-8");
+        env.push_back("G_MESSAGES_DEBUG=vexa");
+        env.push_back("VEXA_CONTENT_SITE=" + m_site.BaseUrl());
+        env.push_back("VEXA_UPLOAD_HOST=" + m_sink.HostPort());
+        env.push_back(m_marker);
+        std::vector<char*> envp;
+        for (std::string& var : env) envp.push_back(var.data());
+        envp.push_back(nullptr);
+        m_log = m_dir + "/vexa.log";
+        m_started = Clock::now();
+        m_pid = fork();
+        ASSERT_GE(m_pid, 0);
+        if (m_pid == 0) {
+            FILE* log = std::fopen(m_log.c_str(), "w");
+            if (log != nullptr) {
+                dup2(fileno(log), 1);
+                dup2(fileno(log), 2);
+            }
+            if (chdir(m_dir.c_str()) != 0) _exit(126);
+            char* argv[] = {const_cast<char*>(VEXA_E2E_PROGRAM), nullptr};
+            execve(VEXA_E2E_PROGRAM, argv, envp.data());
+            _exit(127);
+        }
+    }
+
+    bool WaitForReport(const std::string& name, size_t count, int timeoutMs) {
+        return WaitFor([&] { return ValuesOf(Reports(m_site), name).size() >= count; },
+                       timeoutMs);
+    }
+
+    // The program's exit status, or -1 when it is still running after timeoutMs.
+    int WaitForExit(int timeoutMs) {
+        int status = 0;
+        bool ended = WaitFor([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeoutMs);
+        if (!ended) return -1;
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::vector<std::string> TraceLines() {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadFile(m_log));
+        std::string line;
+        static const std::regex trace("vexa-DEBUG: [0-9:.]+: (.*)$");
+        while (std::getline(in, line)) {
+            std::smatch m;
+            if (std::regex_search(line, m, trace)) lines.push_back(m[1]);
+        }
+        return lines;
+    }
+
+    // Index of the first trace line starting with prefix, -1 when there is none.
+    int TraceIndex(const std::string& prefix) {
+        std::vector<std::string> lines = TraceLines();
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+        return -1;
+    }
+
+    std::string Screenshot(const std::string& name) {
+        std::string png = std::string(VEXA_E2E_SCREENSHOT_DIR) + "/" + name + ".png";
+        Shell("import -window root '" + png + "' 2>/dev/null");
+        return png;
+    }
+
+    CFakeContentSite m_site;
+    CUploadSinkFake m_sink;
+    std::string m_dir, m_dataFolder, m_marker, m_movie, m_log;
+    pid_t m_pid = -1;
+    Clock::time_point m_started;
+};
+
+TEST_F(AppEndToEnd, PlaysTheMovieAnswersItAndEndsCleanly) {
+    Launch();
+    ASSERT_TRUE(WaitForReport("commands", 1, 90000))
+        << "the movie did not get through its commands; log:\n" << ReadFile(m_log);
+
+    // Start-up, in order, on the first timer tick; then the movie's first call.
+    std::vector<std::string> order = {"startup: folders", "startup: server on port",
+                                      "startup: content upkeep done",
+                                      "startup: loading text hidden", "startup: movie loaded",
+                                      "layout: windowed", "movie: first call"};
+    int previous = -1;
+    for (const std::string& step : order) {
+        int at = TraceIndex(step);
+        EXPECT_GT(at, previous) << step << " missing or out of order; log:\n" << ReadFile(m_log);
+        previous = at;
+    }
+    EXPECT_NE(TraceIndex("startup: server on port 9898"), -1) << "first free port from 9898";
+    EXPECT_NE(TraceIndex("startup: movie loaded from http://127.0.0.1:"), -1);
+    // The content upkeep asked for the configuration before the movie was fetched.
+    std::vector<std::string> paths = m_site.Paths();
+    auto first = [&](const std::string& p) {
+        for (size_t i = 0; i < paths.size(); ++i)
+            if (paths[i] == p) return static_cast<int>(i);
+        return -1;
+    };
+    ASSERT_NE(first("/vexa.xml"), -1);
+    ASSERT_NE(first("/vexa.swf"), -1);
+    EXPECT_LT(first("/vexa.xml"), first("/vexa.swf"));
+    EXPECT_TRUE(Exists(m_dataFolder + "/VerDel.Dat"));
+
+    // The answers the movie received.
+    std::vector<Report> reports = Reports(m_site);
+    EXPECT_EQ(ValuesOf(reports, "available"), std::vector<std::string>{"s:yes"});
+    EXPECT_EQ(ValuesOf(reports, "getWelcome"), std::vector<std::string>{"s:client"});
+    EXPECT_EQ(ValuesOf(reports, "getClient"),
+              (std::vector<std::string>{"s:client", "s:client", "s:client"}));
+    EXPECT_EQ(ValuesOf(reports, "getOSVersion"), std::vector<std::string>{"s:未知"});
+    for (const char* count : {"test_wave", "run_recognize"}) {
+        std::vector<std::string> v = ValuesOf(reports, count);
+        ASSERT_EQ(v.size(), 1u) << count;
+        EXPECT_TRUE(v[0] == "s:0" || v[0] == "s:1") << count << " answered " << v[0];
+    }
+    for (const char* silent : {"reco_word", "play_file", "RecStop", "recupload", "RecUpload"})
+        EXPECT_EQ(ValuesOf(reports, silent), std::vector<std::string>{"null"}) << silent;
+
+    // "RecUpload" ["7","12","2"]: one upload to the endpoint of type 2, then one "UPOK".
+    ASSERT_TRUE(m_sink.WaitForRequests(1, 20000));
+    std::vector<CUploadSinkFake::Received> uploads = m_sink.Requests();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].method, "POST");
+    EXPECT_EQ(uploads[0].path, "/Upfile_mp.ashx");
+    EXPECT_EQ(uploads[0].Field("uid"), "7");
+    EXPECT_EQ(uploads[0].Field("tid"), "12");
+    ASSERT_TRUE(WaitForReport("UPOK", 1, 20000));
+    EXPECT_EQ(ValuesOf(Reports(m_site), "UPOK"), std::vector<std::string>{"s:"});
+
+    // The windowed layout, centred on the 1024 x 768 screen.
+    std::string window = MainWindowId();
+    ASSERT_FALSE(window.empty()) << "no visible window of class vexa";
+    Geometry g = WindowGeometry(window);
+    ASSERT_TRUE(g.ok);
+    EXPECT_EQ(g.width, 976);
+    EXPECT_EQ(g.height, 632);
+    EXPECT_EQ(g.x, (1024 - 976) / 2);
+    EXPECT_EQ(g.y, (768 - 632) / 2);
+    std::string shot = Screenshot("e2e-windowed");
+    EXPECT_GT(ColourCount(shot), 2) << shot;
+    // The movie fills 970 x 607 of the 1024 x 768 screen: about 75 % is its background or disc.
+    double green = GreenShare(shot);
+    EXPECT_GT(green, 0.25) << shot;
+    EXPECT_LT(green, 0.80) << shot;
+
+    // Keys: Enter reaches the movie, Escape is dropped and closes nothing.
+    // A click on the movie gives it the keyboard focus, as a child's first click would.
+    Shell("xdotool mousemove --sync 500 300 click 1 2>/dev/null");
+    Shell("xdotool windowfocus --sync " + window + " 2>/dev/null");
+    Shell("xdotool key Escape 2>/dev/null");
+    Shell("xdotool key Return 2>/dev/null");
+    EXPECT_TRUE(WaitForReport("key", 1, 10000)) << "Enter did not reach the movie";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(ValuesOf(Reports(m_site), "key"), std::vector<std::string>{"s:13"});
+    EXPECT_EQ(WaitForExit(0), -1) << "Escape ended the program";
+
+    // "getWinSize" twice: full screen, then back.
+    m_site.SetFile("/e2e/fullscreen.xml", "<go/>");
+    ASSERT_TRUE(WaitForReport("getWinSize", 1, 20000));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            Geometry f = WindowGeometry(window);
+            return f.ok && f.x <= 0 && f.y <= 0 && f.x + f.width >= 1024 &&
+                   f.y + f.height >= 768;
+        },
+        10000))
+        << "full screen not reached";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::string full = Screenshot("e2e-fullscreen");
+    EXPECT_GT(GreenShare(full), 0.80) << "the movie does not fill the screen: " << full;
+
+    m_site.SetFile("/e2e/windowed.xml", "<go/>");
+    ASSERT_TRUE(WaitForReport("getWinSize", 2, 20000));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            Geometry w = WindowGeometry(window);
+            return w.ok && w.x == 24 && w.y == 68 && w.width == 976 && w.height == 632;
+        },
+        10000))
+        << "windowed layout not restored: " << WindowGeometry(window).x << ","
+        << WindowGeometry(window).y << " " << WindowGeometry(window).width << "x"
+        << WindowGeometry(window).height;
+
+    // "LocalFileClear" then "CloseWinExe": the data folder goes, the program ends cleanly and
+    // leaves no process behind.
+    m_site.SetFile("/e2e/close.xml", "<go/>");
+    int status = WaitForExit(30000);
+    EXPECT_EQ(status, 0) << ReadFile(m_log);
+    EXPECT_NE(TraceIndex("dialog ended with 1"), -1) << "not ended through OK";
+    EXPECT_FALSE(Exists(m_dataFolder)) << "LocalFileClear left the data folder";
+    EXPECT_TRUE(WaitFor([&] { return MarkedProcesses(m_marker).empty(); }, 10000))
+        << "processes left behind";
+    auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m_started);
+    std::printf("e2e: whole run %lld s\n", static_cast<long long>(elapsed.count()));
+}
+
+}  // namespace
