@@ -46,7 +46,7 @@ bool WriteDocument(const pugi::xml_document& doc, const std::string& target) {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (out) {
             FileWriter writer(out);
-            doc.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+            doc.save(writer, "", pugi::format_raw, pugi::encoding_utf8);
             out.flush();
             written = static_cast<bool>(out);
         }
