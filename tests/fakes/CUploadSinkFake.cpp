@@ -170,13 +170,17 @@ void CUploadSinkFake::Serve(int fd) {
     if (complete) {
         int delay = m_delayMs.load();
         if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+    // Before the reply: once the client has it, its next request may come at once, and that
+    // is no overlap.
+    --m_active;
+    if (complete) {
         int status = m_status.load();
         std::string text = "reply " + std::to_string(status);
         SendText(fd, "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) +
                          "\r\nContent-Type: text/plain\r\nContent-Length: " +
                          std::to_string(text.size()) + "\r\nConnection: close\r\n\r\n" + text);
     }
-    --m_active;
     ::shutdown(fd, SHUT_WR);
     ::close(fd);
 }

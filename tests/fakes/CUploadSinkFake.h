@@ -42,7 +42,7 @@ class CUploadSinkFake {
     // Waits up to timeoutMs for n requests in all; true when they have come.
     bool WaitForRequests(std::size_t n, int timeoutMs);
     std::vector<Received> Requests() const;
-    // The most connections that were being served at one time.
+    // The most requests in progress at one time (from the connection to the reply).
     int MaxConcurrent() const { return m_maxConcurrent.load(); }
 
   private:
