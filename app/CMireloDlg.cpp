@@ -175,9 +175,15 @@ void CMireloDlg::OnAboutRequest() {
 
 bool CMireloDlg::OnKeyDown(unsigned virtualKey, bool childHasFocus) {
     // Enter goes on to the movie when it has the focus.
-    if (childHasFocus && virtualKey == platform::VK_RETURN) return false;
+    bool toMovie = childHasFocus && virtualKey == platform::VK_RETURN;
     // Neither key may end the dialog.
-    return virtualKey == platform::VK_ESCAPE || virtualKey == platform::VK_RETURN;
+    bool dropped =
+        !toMovie && (virtualKey == platform::VK_ESCAPE || virtualKey == platform::VK_RETURN);
+    Trace("key " + std::to_string(virtualKey) +
+          (toMovie   ? " to the movie"
+           : dropped ? " dropped"
+                     : ""));
+    return dropped;
 }
 
 void CMireloDlg::DeleteDataFolder() {

@@ -156,6 +156,9 @@
         logLevel: "error",
       }, options || {});
       const loading = player.ruffle().load(config);
+      // Keys reach the movie only while its player has the page's focus.
+      loading.then(function () { player.focus(); });
+      window.addEventListener("focus", function () { player.focus(); });
       loading.catch(function (e) { logToHost("movie failed to load: " + (e && (e.stack || e))); });
       if (wantPlay) loading.then(function () { player.ruffle().resume(); });
       player.focus();

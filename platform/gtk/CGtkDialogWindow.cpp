@@ -73,13 +73,13 @@ CGtkDialogWindow::CGtkDialogWindow() {
     // Sized by its content, like a dialog with a modal frame.
     gtk_window_set_resizable(GTK_WINDOW(m_window), FALSE);
     gtk_window_set_position(GTK_WINDOW(m_window), GTK_WIN_POS_CENTER);
-    m_fixed = gtk_fixed_new();
+    m_fixed = gtk_layout_new(nullptr, nullptr);
     gtk_widget_set_size_request(m_fixed, kTemplateWidth, kTemplateHeight);
     gtk_container_add(GTK_CONTAINER(m_window), m_fixed);
     m_loading = gtk_label_new("");
     gtk_label_set_justify(GTK_LABEL(m_loading), GTK_JUSTIFY_CENTER);
     gtk_widget_set_size_request(m_loading, kLoadingWidth, kLoadingHeight);
-    gtk_fixed_put(GTK_FIXED(m_fixed), m_loading, kLoadingX, kLoadingY);
+    gtk_layout_put(GTK_LAYOUT(m_fixed), m_loading, kLoadingX, kLoadingY);
     g_signal_connect(m_window, "delete-event", G_CALLBACK(OnDelete), this);
     g_signal_connect(m_window, "key-press-event", G_CALLBACK(OnKeyPress), this);
     m_loop = g_main_loop_new(nullptr, FALSE);
@@ -135,12 +135,11 @@ ScreenMetrics CGtkDialogWindow::GetScreenMetrics() {
 
 void CGtkDialogWindow::SetCaption(bool on) {
     if (on) {
-        gtk_window_unfullscreen(GTK_WINDOW(m_window));
         gtk_window_set_decorated(GTK_WINDOW(m_window), TRUE);
     } else {
+        // A frameless window that covers the monitor is taken for full screen by the desktop;
+        // the move and size that follow do the covering.
         gtk_window_set_decorated(GTK_WINDOW(m_window), FALSE);
-        // Without a window manager this does nothing; the move and size below cover the screen.
-        gtk_window_fullscreen(GTK_WINDOW(m_window));
     }
 }
 

@@ -1,4 +1,4 @@
-// The main dialog's top-level window on GTK 3: a fixed-layout container holding the loading text
+// The main dialog's top-level window on GTK 3: a layout container holding the loading text
 // and the movie, a modal run on its own main-loop level, and the key and close hooks.
 #pragma once
 

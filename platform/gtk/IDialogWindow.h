@@ -46,7 +46,8 @@ class IDialogWindow {
     // Caption and frame on or off; off also asks the desktop for full screen.
     virtual void SetCaption(bool on) = 0;
     virtual void MoveWindow(int x, int y, int width, int height) = 0;
-    // The native container the movie view is placed in (a GtkFixed here).
+    // The native container the movie view is placed in (a GtkLayout here: children are clipped to
+    // it and never size it).
     virtual void* ChildContainer() = 0;
     // Shows the window and runs until EndModal; returns EndModal's result.
     virtual int RunModal() = 0;

@@ -175,7 +175,7 @@ std::string MovieHostFolder() {
     return {};
 }
 
-CWebMovieView::CWebMovieView(GtkFixed* container, std::string hostFolder, std::string hostPage)
+CWebMovieView::CWebMovieView(GtkLayout* container, std::string hostFolder, std::string hostPage)
     : m_container(container), m_hostFolder(std::move(hostFolder)), m_hostPage(std::move(hostPage)) {
     // A private, ephemeral context: nothing of the movie's state outlives the run.
     WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
@@ -314,10 +314,10 @@ std::string CWebMovieView::CallFunction(const std::string& request) {
 void CWebMovieView::Place(int x, int y, int width, int height) {
     gtk_widget_set_size_request(GTK_WIDGET(m_view), width, height);
     if (!m_placed) {
-        gtk_fixed_put(m_container, GTK_WIDGET(m_view), x, y);
+        gtk_layout_put(m_container, GTK_WIDGET(m_view), x, y);
         m_placed = true;
     } else {
-        gtk_fixed_move(m_container, GTK_WIDGET(m_view), x, y);
+        gtk_layout_move(m_container, GTK_WIDGET(m_view), x, y);
     }
 }
 
@@ -386,7 +386,7 @@ void CWebMovieView::ServeCall(WebKitURISchemeRequest* request) {
 }
 
 std::unique_ptr<IMovieView> CreateMovieView(IDialogWindow& parent, const std::string& hostPage) {
-    return std::make_unique<CWebMovieView>(GTK_FIXED(parent.ChildContainer()), MovieHostFolder(),
+    return std::make_unique<CWebMovieView>(GTK_LAYOUT(parent.ChildContainer()), MovieHostFolder(),
                                            hostPage);
 }
 

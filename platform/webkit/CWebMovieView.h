@@ -16,7 +16,7 @@ namespace vexa::platform {
 
 class CWebMovieView : public IMovieView {
   public:
-    CWebMovieView(GtkFixed* container, std::string hostFolder, std::string hostPage);
+    CWebMovieView(GtkLayout* container, std::string hostFolder, std::string hostPage);
     ~CWebMovieView() override;
     CWebMovieView(const CWebMovieView&) = delete;
     CWebMovieView& operator=(const CWebMovieView&) = delete;
@@ -38,7 +38,7 @@ class CWebMovieView : public IMovieView {
     void ServeCall(WebKitURISchemeRequest* request);
     void RunScript(const std::string& script);
 
-    GtkFixed* m_container;
+    GtkLayout* m_container;
     std::string m_hostFolder;
     std::string m_hostPage;
     WebKitWebContext* m_context = nullptr;

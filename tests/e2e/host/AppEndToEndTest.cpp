@@ -1,5 +1,6 @@
 // The vexa program end to end, on the X display the test runs under (xvfb-run): the real
 // program against a loopback content site and upload sink, playing the test movie of Main.hx.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -132,8 +132,8 @@ Geometry WindowGeometry(const std::string& id) {
 // The share of the screen's pixels in the test movie's background green.
 double GreenShare(const std::string& png) {
     std::string out = Shell("convert '" + png +
-                          "' -fuzz 6% -fill white -opaque '#2E7D32' -fill black +opaque white "
-                          "-colorspace Gray -format '%[fx:mean]' info: 2>/dev/null");
+                            "' -fuzz 6% -fill white -opaque '#2E7D32' -fill black +opaque white "
+                            "-colorspace Gray -format '%[fx:mean]' info: 2>/dev/null");
     return out.empty() ? -1.0 : std::atof(out.c_str());
 }
 
@@ -189,9 +189,9 @@ class AppEndToEnd : public ::testing::Test {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
             std::string var = *e;
-            for (const char* drop : {"APPDATA=", "XDG_STATE_HOME=", "XDG_DATA_HOME=", "LANG=",
-                                     "LC_ALL=", "G_MESSAGES_DEBUG=", "VEXA_CONTENT_SITE=",
-                                     "VEXA_UPLOAD_HOST="})
+            for (const char* drop :
+                 {"APPDATA=", "XDG_STATE_HOME=", "XDG_DATA_HOME=", "LANG=", "LC_ALL=",
+                  "G_MESSAGES_DEBUG=", "VEXA_CONTENT_SITE=", "VEXA_UPLOAD_HOST="})
                 if (var.rfind(drop, 0) == 0) var.clear();
             if (!var.empty()) env.push_back(var);
         }
@@ -225,8 +225,7 @@ class AppEndToEnd : public ::testing::Test {
     }
 
     bool WaitForReport(const std::string& name, size_t count, int timeoutMs) {
-        return WaitFor([&] { return ValuesOf(Reports(m_site), name).size() >= count; },
-                       timeoutMs);
+        return WaitFor([&] { return ValuesOf(Reports(m_site), name).size() >= count; }, timeoutMs);
     }
 
     // The program's exit status, or -1 when it is still running after timeoutMs.
@@ -274,13 +273,17 @@ class AppEndToEnd : public ::testing::Test {
 TEST_F(AppEndToEnd, PlaysTheMovieAnswersItAndEndsCleanly) {
     Launch();
     ASSERT_TRUE(WaitForReport("commands", 1, 90000))
-        << "the movie did not get through its commands; log:\n" << ReadFile(m_log);
+        << "the movie did not get through its commands; log:\n"
+        << ReadFile(m_log);
 
     // Start-up, in order, on the first timer tick; then the movie's first call.
-    std::vector<std::string> order = {"startup: folders", "startup: server on port",
+    std::vector<std::string> order = {"startup: folders",
+                                      "startup: server on port",
                                       "startup: content upkeep done",
-                                      "startup: loading text hidden", "startup: movie loaded",
-                                      "layout: windowed", "movie: first call"};
+                                      "startup: loading text hidden",
+                                      "startup: movie loaded",
+                                      "layout: windowed",
+                                      "movie: first call"};
     int previous = -1;
     for (const std::string& step : order) {
         int at = TraceIndex(step);
@@ -360,8 +363,7 @@ TEST_F(AppEndToEnd, PlaysTheMovieAnswersItAndEndsCleanly) {
     EXPECT_TRUE(WaitFor(
         [&] {
             Geometry f = WindowGeometry(window);
-            return f.ok && f.x <= 0 && f.y <= 0 && f.x + f.width >= 1024 &&
-                   f.y + f.height >= 768;
+            return f.ok && f.x <= 0 && f.y <= 0 && f.x + f.width >= 1024 && f.y + f.height >= 768;
         },
         10000))
         << "full screen not reached";
