@@ -324,8 +324,12 @@ void CAlsaPcmThread::Playback() {
     snd_pcm_state_t state = snd_pcm_state(m_pcm);
     if (state == SND_PCM_STATE_PREPARED && allHanded) snd_pcm_start(m_pcm);
 
+    // After an underrun everything handed over has been played (some PCMs still report the
+    // delay from before it).
     snd_pcm_sframes_t delay = 0;
-    if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0) {
+    if (snd_pcm_avail_update(m_pcm) < 0 || snd_pcm_state(m_pcm) == SND_PCM_STATE_XRUN) {
+        snd_pcm_prepare(m_pcm);
+    } else if (snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0) {
         delay = 0;
         if (snd_pcm_state(m_pcm) == SND_PCM_STATE_XRUN) snd_pcm_prepare(m_pcm);
     }
