@@ -122,6 +122,13 @@
     logToHost("unhandled rejection: " + (event.reason && (event.reason.stack || event.reason)));
   });
 
+  // With the host's trace on, every key the page gets is traced with the element it went to.
+  if (window.vexaHostTrace) {
+    document.addEventListener("keydown", function (event) {
+      logToHost("key " + event.key + " on " + (event.target && event.target.tagName));
+    }, true);
+  }
+
   for (const name of COMMANDS) {
     window[name] = function () {
       return invoke(name, Array.prototype.slice.call(arguments));

@@ -237,6 +237,9 @@ void CWebMovieView::LoadMovie(const std::string& url) {
         html.replace(pos, token.size(), literal);
         pos += literal.size();
     }
+    const std::string traceToken = "{{TRACE}}";
+    if (auto pos = html.find(traceToken); pos != std::string::npos)
+        html.replace(pos, traceToken.size(), DebugTraceEnabled() ? "true" : "false");
     // The page takes the movie server's origin; its own files come from the scheme.
     std::string base = OriginRootOf(url);
     if (base.empty()) base = kPagePrefix;
