@@ -6,6 +6,10 @@
 #include "BuildConfig.h"
 #include "app/CMireloApp.h"
 #include "app/CommandLine.h"
+#include "platform/alsa/CAlsaMixerDevices.h"
+#include "platform/alsa/CAlsaWaveDevices.h"
+#include "platform/audio/IMixerDevices.h"
+#include "platform/audio/IWaveDevices.h"
 #include "platform/core/MessageBox.h"
 #include "platform/glib/CGlibUiLoop.h"
 #include "platform/gtk/CGtkMessageBox.h"
@@ -24,6 +28,10 @@ int main(int argc, char** argv) {
     vexa::platform::SetUiLoop(&loop);
     vexa::platform::CGtkMessageBox messageBox;
     vexa::platform::SetMessageBoxService(&messageBox);
+    vexa::platform::CAlsaWaveDevices waveDevices;
+    vexa::platform::SetWaveDevices(&waveDevices);
+    vexa::platform::CAlsaMixerDevices mixerDevices;
+    vexa::platform::SetMixerDevices(&mixerDevices);
 
     vexa::CMireloDlg::Platform platform;
     platform.createWindow = [] { return vexa::platform::CreateDialogWindow(); };
@@ -34,6 +42,8 @@ int main(int argc, char** argv) {
     if (vexa::platform::DebugTraceEnabled()) app.SetTrace(vexa::platform::DebugTrace);
     app.InitInstance();
 
+    vexa::platform::SetMixerDevices(nullptr);
+    vexa::platform::SetWaveDevices(nullptr);
     vexa::platform::SetMessageBoxService(nullptr);
     vexa::platform::SetUiLoop(nullptr);
     return 0;

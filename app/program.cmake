@@ -15,7 +15,7 @@ if(VEXA_GUI)
     ENABLE_EXPORTS ON)
   target_link_libraries(vexa PRIVATE
     vexa_app_shell vexa_app_cli vexa_platform_glib vexa_platform_gtk vexa_platform_webkit
-    vexa_net)
+    vexa_platform_alsa vexa_net)
   if(TARGET vexa_movie_host)
     add_dependencies(vexa vexa_movie_host)
   endif()
