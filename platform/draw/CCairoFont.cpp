@@ -66,28 +66,45 @@ std::string CCairoFont::NearestFamily(const std::string& family, int* weight) {
 
 std::unique_ptr<CCairoFont> CCairoFont::Create(const FontRequest& request, double dpi) {
     std::unique_ptr<CCairoFont> font(new CCairoFont);
-    int lookalikeWeight = 0;
-    font->m_family = NearestFamily(request.family, &lookalikeWeight);
+    font->m_request = request;
+    font->m_dpi = dpi;
     font->m_underline = request.underline;
     font->m_strikeOut = request.strikeOut;
-    font->m_desc = pango_font_description_new();
-    pango_font_description_set_family(font->m_desc, font->m_family.c_str());
+    return font;
+}
+
+std::string CCairoFont::Family() const {
+    Resolve();
+    return m_family;
+}
+
+const PangoFontDescription* CCairoFont::Description() const {
+    Resolve();
+    return m_desc;
+}
+
+void CCairoFont::Resolve() const {
+    if (m_desc != nullptr) return;
+    const FontRequest& request = m_request;
+    int lookalikeWeight = 0;
+    m_family = NearestFamily(request.family, &lookalikeWeight);
+    m_desc = pango_font_description_new();
+    pango_font_description_set_family(m_desc, m_family.c_str());
     int weight = request.weight != 0 ? request.weight : lookalikeWeight;
-    pango_font_description_set_weight(font->m_desc,
-                                      static_cast<PangoWeight>(weight != 0 ? weight : 400));
-    pango_font_description_set_style(font->m_desc,
+    pango_font_description_set_weight(m_desc, static_cast<PangoWeight>(weight != 0 ? weight : 400));
+    pango_font_description_set_style(m_desc,
                                      request.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
 
     double pixels = 13;
     if (request.points > 0) {
-        pixels = request.points * dpi / 72.0;
+        pixels = request.points * m_dpi / 72.0;
     } else if (request.cellHeight > 0) {
         // A cell height is ascent + descent: measure the font once at a known size and scale.
         constexpr double probe = 100;
-        pango_font_description_set_absolute_size(font->m_desc, probe * PANGO_SCALE);
+        pango_font_description_set_absolute_size(m_desc, probe * PANGO_SCALE);
         PangoFontMap* map = pango_cairo_font_map_get_default();
         PangoContext* context = pango_font_map_create_context(map);
-        PangoFontMetrics* metrics = pango_context_get_metrics(context, font->m_desc, nullptr);
+        PangoFontMetrics* metrics = pango_context_get_metrics(context, m_desc, nullptr);
         double cell = static_cast<double>(pango_font_metrics_get_ascent(metrics) +
                                           pango_font_metrics_get_descent(metrics)) /
                       PANGO_SCALE;
@@ -95,8 +112,7 @@ std::unique_ptr<CCairoFont> CCairoFont::Create(const FontRequest& request, doubl
         g_object_unref(context);
         pixels = cell > 0 ? request.cellHeight * probe / cell : request.cellHeight;
     }
-    pango_font_description_set_absolute_size(font->m_desc, pixels * PANGO_SCALE);
-    return font;
+    pango_font_description_set_absolute_size(m_desc, pixels * PANGO_SCALE);
 }
 
 CCairoFont::~CCairoFont() {

@@ -19,8 +19,9 @@ class CCairoFont : public IDrawFont {
     CCairoFont(const CCairoFont&) = delete;
     CCairoFont& operator=(const CCairoFont&) = delete;
 
-    std::string Family() const override { return m_family; }
-    const PangoFontDescription* Description() const { return m_desc; }
+    std::string Family() const override;
+    // Made on first use, so that an area too small to show text never loads any font.
+    const PangoFontDescription* Description() const;
     bool Underline() const { return m_underline; }
     bool StrikeOut() const { return m_strikeOut; }
 
@@ -30,8 +31,12 @@ class CCairoFont : public IDrawFont {
 
   private:
     CCairoFont() = default;
-    PangoFontDescription* m_desc = nullptr;
-    std::string m_family;
+    void Resolve() const;
+
+    FontRequest m_request;
+    double m_dpi = 96;
+    mutable PangoFontDescription* m_desc = nullptr;
+    mutable std::string m_family;
     bool m_underline = false;
     bool m_strikeOut = false;
 };

@@ -7,6 +7,11 @@
 #include "platform/draw/COffscreenScopeWindow.h"
 #include "tests/audio/engine/EngineFixture.h"
 
+// fontconfig keeps its pattern caches for the life of the process and never frees them.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace vexa::testing {
 namespace {
 
