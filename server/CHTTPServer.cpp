@@ -202,7 +202,7 @@ int CHTTPServer::ParseRequest(const std::string& request, std::string* reply, in
     std::string relative = uri;
     if (relative.rfind("//", 0) == 0)
         relative.erase(0, 2);
-    else if (relative.rfind("/", 0) == 0)
+    else if (!relative.empty() && relative[0] == '/')
         relative.erase(0, 1);
 
     std::string query;

@@ -226,6 +226,7 @@ TEST(GenericServerLoad, ConcurrentClientsGetWholeRepliesAndNoDescriptorLeaks) {
             std::atomic<int> good{0};
             std::atomic<int> bad{0};
             std::vector<std::thread> threads;
+            threads.reserve(kClients);
             for (int t = 0; t < kClients; ++t) {
                 threads.emplace_back([&, t] {
                     int mine = kRequests / kClients + (t < kRequests % kClients ? 1 : 0);

@@ -257,6 +257,7 @@ TEST_F(HttpServerTest, SimultaneousMissesOfOneFileFetchItOnce) {
     StartServer();
     std::vector<std::string> replies(4);
     std::vector<std::thread> threads;
+    threads.reserve(replies.size());
     for (auto& r : replies) threads.emplace_back([&] { r = Get("/snd/same.mp3"); });
     for (auto& t : threads) t.join();
     for (auto& r : replies) EXPECT_TRUE(r == Full("audio/mpeg", body));
