@@ -82,11 +82,13 @@ CUploadSinkFake::CUploadSinkFake() {
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     at.sin_port = 0;
-    ::bind(m_listen, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    ::listen(m_listen, 16);
     socklen_t len = sizeof at;
-    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&at), &len);
-    m_port = ntohs(at.sin_port);
+    // Port 0 tells the test that the sink could not start.
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+        ::listen(m_listen, 16) == 0 &&
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&at), &len) == 0) {
+        m_port = ntohs(at.sin_port);
+    }
     m_acceptor = std::thread([this] { AcceptLoop(); });
 }
 

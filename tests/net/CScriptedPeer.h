@@ -30,11 +30,12 @@ class CScriptedPeer {
         sockaddr_in at{};
         at.sin_family = AF_INET;
         at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&at), sizeof at);
-        ::listen(m_listen, 4);
         socklen_t len = sizeof at;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&at), &len);
-        m_port = ntohs(at.sin_port);
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+            ::listen(m_listen, 4) == 0 &&
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&at), &len) == 0) {
+            m_port = ntohs(at.sin_port);
+        }
         m_thread = std::thread([this] { Run(); });
     }
     ~CScriptedPeer() {

@@ -166,6 +166,7 @@ TEST_F(UploadWorkerTest, UploadsRunOneAtATimeEachOnItsOwnRecord) {
     ASSERT_EQ(2u, got.size());
     EXPECT_EQ(1, m_sink.MaxConcurrent());
     std::vector<std::string> seen;
+    seen.reserve(got.size());
     for (const auto& r : got) seen.push_back(r.Field("uid") + " " + r.path);
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ((std::vector<std::string>{"first /Upfile_mp.ashx", "second /Upfile_qz.ashx"}), seen);
