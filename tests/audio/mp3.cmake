@@ -44,3 +44,17 @@ if(TARGET lame_enc AND TARGET vexa_audio AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/
   target_compile_definitions(mp3_output_tests PRIVATE ${VEXA_MP3_TEST_DEFINITIONS})
   add_dependencies(mp3_output_tests ${VEXA_MP3_TEST_LIBRARIES})
 endif()
+
+# Through ALSA and the paced test device.
+if(TARGET lame_enc AND TARGET vexa_platform_alsa AND TARGET vexa_platform_glib
+   AND TARGET asound_module_pcm_vexapaced AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/engine/AlsaFixture.cpp)
+  vexa_add_test(NAME mp3_alsa_tests
+    SOURCES mp3/Mp3AlsaTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/engine/AlsaFixture.cpp
+    LIBS vexa_mp3_test_support vexa_audio vexa_platform_alsa vexa_platform_glib vexa_test_fakes
+    LABELS "integration;audio"
+    TIMEOUT 60)
+  target_compile_definitions(mp3_alsa_tests PRIVATE ${VEXA_MP3_TEST_DEFINITIONS}
+    VEXA_ALSA_PACED_MODULE="${VEXA_ALSA_PACED_MODULE}"
+    VEXA_ALSA_PACED_CONFIG_TOOL="${VEXA_ALSA_PACED_CONFIG_TOOL}")
+  add_dependencies(mp3_alsa_tests asound_module_pcm_vexapaced ${VEXA_MP3_TEST_LIBRARIES})
+endif()
