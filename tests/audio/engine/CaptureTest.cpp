@@ -22,12 +22,12 @@ TEST_F(CaptureTest, StatesThroughOneCaptureAndTheCloseByTheLastBuffer) {
     EXPECT_EQ(m_engine->GetState(), CAudioPlayRec::Recording);
     ASSERT_EQ(m_devices.inFormats.size(), 1u);
     const auto& f = m_devices.inFormats[0];
-    EXPECT_EQ(f.wFormatTag, 1);
-    EXPECT_EQ(f.nChannels, 1);
-    EXPECT_EQ(f.nSamplesPerSec, 22050u);
-    EXPECT_EQ(f.nAvgBytesPerSec, 44100u);
-    EXPECT_EQ(f.nBlockAlign, 2);
-    EXPECT_EQ(f.wBitsPerSample, 16);
+    EXPECT_EQ(+f.wFormatTag, 1);
+    EXPECT_EQ(+f.nChannels, 1);
+    EXPECT_EQ(+f.nSamplesPerSec, 22050u);
+    EXPECT_EQ(+f.nAvgBytesPerSec, 44100u);
+    EXPECT_EQ(+f.nBlockAlign, 2);
+    EXPECT_EQ(+f.wBitsPerSample, 16);
     EXPECT_EQ(m_devices.InQueued(), 5);
 
     // A second start changes nothing.
@@ -153,7 +153,7 @@ TEST_F(CaptureTest, ChannelModesFeedTheTracks) {
         ASSERT_TRUE(RunUntilReady());
 
         std::uint16_t captureChannels = c.mode == 0 ? 1 : 2;
-        EXPECT_EQ(m_devices.inFormats.back().nChannels, captureChannels);
+        EXPECT_EQ(+m_devices.inFormats.back().nChannels, captureChannels);
         auto left = ReadFileBytes(StatePath("left.wav"));
         auto right = ReadFileBytes(StatePath("right.wav"));
         std::uint32_t n = static_cast<std::uint32_t>(returned) * kBuffer;

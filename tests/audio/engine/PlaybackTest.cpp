@@ -42,9 +42,9 @@ TEST_F(PlaybackTest, PlaysInTheFilesFormatWithItsBufferCountToTheEnd) {
         ASSERT_TRUE(m_engine->Play());
         EXPECT_EQ(m_engine->GetState(), CAudioPlayRec::Playing);
         const auto& f = m_devices.outFormats.back();
-        EXPECT_EQ(f.nChannels, c.channels);
-        EXPECT_EQ(f.nSamplesPerSec, c.rate);
-        EXPECT_EQ(f.wBitsPerSample, c.bits);
+        EXPECT_EQ(+f.nChannels, c.channels);
+        EXPECT_EQ(+f.nSamplesPerSec, c.rate);
+        EXPECT_EQ(+f.wBitsPerSample, c.bits);
         EXPECT_EQ(m_devices.maxOutQueued, c.buffers);
         std::uint64_t ms = data.size() * 1000 / f.nAvgBytesPerSec;
         ASSERT_TRUE(RunUntilReady(ms + 2000));
@@ -77,7 +77,7 @@ TEST_F(PlaybackTest, ChunksAroundFmtAndDataAreHandledAsTheyLie) {
     PutChunk(chunks, "tail", {7, 7, 7});
     WriteTestWav(RiffWave(chunks));
     ASSERT_TRUE(m_engine->Play());
-    EXPECT_EQ(m_devices.outFormats.back().cbSize, 22);
+    EXPECT_EQ(+m_devices.outFormats.back().cbSize, 22);
     ASSERT_TRUE(RunUntilReady());
     // Playback reads to the end of the file: the chunk after "data" plays too.
     std::vector<std::uint8_t> expected = data;
