@@ -252,21 +252,24 @@ int CHTTPServer::ParseRequest(const std::string& request, std::string* reply, in
         *reply = ShortReply("404 Resource not found");
         return 1;
     }
-    std::string body;
+    std::size_t size = 0;
     if (std::fseek(file, 0, SEEK_END) == 0) {
-        long size = std::ftell(file);
-        std::rewind(file);
-        if (size > 0) {
-            body.resize(static_cast<std::size_t>(size));
-            body.resize(std::fread(body.data(), 1, body.size(), file));
-        }
+        long end = std::ftell(file);
+        if (end > 0) size = static_cast<std::size_t>(end);
     }
+    std::rewind(file);
+    // The body is read straight behind the head: the connection reuses its reply buffer, so a
+    // large file costs no further allocation or copy.
+    std::string head = FullReplyHead(status, size, *keepAlive != 0, contentType);
+    reply->assign(head);
+    reply->resize(head.size() + size);
+    std::size_t n = size > 0 ? std::fread(reply->data() + head.size(), 1, size, file) : 0;
     std::fclose(file);
-
-    std::string head = FullReplyHead(status, body.size(), *keepAlive != 0, contentType);
-    reply->clear();
-    reply->reserve(head.size() + body.size());
-    reply->append(head).append(body);
+    if (n != size) {
+        // The file changed under us: the head states what was read.
+        reply->resize(head.size() + n);
+        reply->replace(0, head.size(), FullReplyHead(status, n, *keepAlive != 0, contentType));
+    }
     return 1;
 }
 

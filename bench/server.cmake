@@ -1,0 +1,15 @@
+# The embedded server against nginx and python3 -m http.server on loopback (wrk, curl); prints
+# requests/s, p99 latency and ratios.
+if(TARGET vexa_server)
+  add_executable(vexa_bench_trivial_server ${CMAKE_CURRENT_LIST_DIR}/server/TrivialServerMain.cpp)
+  target_link_libraries(vexa_bench_trivial_server PRIVATE vexa_server)
+  add_executable(vexa_bench_http_server ${CMAKE_CURRENT_LIST_DIR}/server/HttpServerMain.cpp)
+  target_link_libraries(vexa_bench_http_server PRIVATE vexa_server)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_Interpreter_FOUND)
+    add_test(NAME bench_server
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/server/server_bench.py
+              $<TARGET_FILE:vexa_bench_trivial_server> $<TARGET_FILE:vexa_bench_http_server> 5)
+    set_tests_properties(bench_server PROPERTIES LABELS "bench" TIMEOUT 600)
+  endif()
+endif()
