@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the plain build with the end-to-end tests, the whole
 # headless suite under AddressSanitizer + UndefinedBehaviorSanitizer, the server suite under
-# ThreadSanitizer, and short fuzz runs. VEXA_TEST_STAGES picks stages (default: all).
+# ThreadSanitizer (with the other threaded suites, label "threads"), and short fuzz runs. VEXA_TEST_STAGES picks stages (default: all).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -34,7 +34,7 @@ for stage in $stages; do
     tsan)
         configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DVEXA_SANITIZE=tsan -DVEXA_GUI=OFF -DVEXA_BENCH=OFF
         (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-            ctest --output-on-failure -j"$jobs" -L server)
+            ctest --output-on-failure -j"$jobs" -L 'server|threads')
         ;;
     fuzz)
         configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
