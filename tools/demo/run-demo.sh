@@ -15,7 +15,8 @@
 #   VEXA_DEMO_SCREENSHOT file for the headless screenshot (default <run dir>/demo.png)
 #   VEXA_DEMO_TIMEOUT    seconds a headless run may take before it is stopped (default 120)
 #   VEXA_DEMO_UPLOAD     uid,tid,type of the movie's test-mode upload (default 1001,42,1)
-#   VEXA_DEMO_ALSA_CONFIG an ALSA configuration for the program (e.g. a test capture device)
+#   VEXA_DEMO_ALSA_CONFIG an ALSA configuration for the program (headless without a sound card:
+#                        the build's paced test device with a spoken sentence, when it is built)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${VEXA_BUILD_DIR:-$top/build/release}" && pwd)
@@ -117,6 +118,18 @@ sink_port=$(cat "$run_dir/sink.port")
 
 export VEXA_CONTENT_SITE="http://127.0.0.1:$site_port/"
 export VEXA_UPLOAD_HOST="127.0.0.1:$sink_port"
+# Headless without a sound card, the build's paced test capture device stands in for a microphone:
+# it "hears" a spoken sentence, so the lesson records and uploads a real MP3.
+paced=$build/tools/alsa-paced/libasound_module_pcm_vexapaced.so
+if [ "$headless" = 1 ] && [ -z "${VEXA_DEMO_ALSA_CONFIG:-}" ] && [ ! -d /dev/snd ] && [ -f "$paced" ] &&
+    command -v espeak-ng >/dev/null && command -v sox >/dev/null; then
+    espeak-ng -v en-us -s 130 -w "$run_dir/voice.wav" "Apple. I can say apple!"
+    sox "$run_dir/voice.wav" -t raw -e signed-integer -b 16 -c 1 -r 22050 "$run_dir/voice.raw"
+    sh "$top/tools/alsa-paced/write-config.sh" "$run_dir/asound.conf" "$paced" "$run_dir/voice.raw" \
+        "$run_dir/played.raw"
+    VEXA_DEMO_ALSA_CONFIG=$run_dir/asound.conf
+    say "no sound card: a test capture device plays $run_dir/voice.wav as the microphone"
+fi
 if [ -n "${VEXA_DEMO_ALSA_CONFIG:-}" ]; then
     export ALSA_CONFIG_PATH=$VEXA_DEMO_ALSA_CONFIG
 fi

@@ -100,9 +100,17 @@ def main():
                 # sees one CRLF more than the file holds.
                 check(sent in (recorded, recorded + b"\r\n"),
                       "the uploaded bytes are the recording (%d sent, %d recorded)" % (len(sent), len(recorded)))
+        elif os.path.exists(os.path.join(args.run, "asound.conf")):
+            check(False, "the run had the test capture device, yet no test.mp3 was recorded")
         else:
-            print("NOTE: no test.mp3 was recorded (no capture device?); the upload carries the fields only")
+            print("NOTE: no test.mp3 was recorded (no capture device); the upload carries the fields only")
             check(files == [], "without a recording the upload has no file part (%r)" % files)
+    local_wav = os.path.join(args.state, "test.wav")
+    if os.path.exists(os.path.join(args.run, "asound.conf")) and check(os.path.exists(local_wav), "test.wav was recorded"):
+        # The test device played a spoken sentence into the microphone: the WAV is not silence.
+        stat = subprocess.run(["sox", local_wav, "-n", "stat"], capture_output=True, text=True).stderr
+        rms = [float(l.split(":")[1]) for l in stat.splitlines() if l.startswith("RMS     amplitude")]
+        check(rms and rms[0] > 0.01, "test.wav holds sound (RMS %r)" % rms)
 
     # The mirroring: the data folder holds what the movie fetched, byte for byte. (vexa.xml is
     # not among them: on a first start the upkeep deletes the folder it was downloaded into.)
