@@ -15,5 +15,7 @@ VEXA_DEMO_HEADLESS=1 VEXA_DEMO_AUTOTEST=1 VEXA_DEMO_RUN_DIR=$scratch/run VEXA_DE
 [ -s "$shot" ] || { echo "screenshot: no picture was taken" >&2; exit 1; }
 mkdir -p "$top/docs"
 # Without time stamps, so an unchanged picture gives an unchanged file.
-convert "$shot" -strip -define png:exclude-chunks=date,time "$top/docs/demo.png"
+convert=/usr/bin/convert
+[ -x "$convert" ] || convert=convert
+"$convert" "$shot" -strip -define png:exclude-chunks=date,time "$top/docs/demo.png"
 echo "screenshot: wrote $top/docs/demo.png"
