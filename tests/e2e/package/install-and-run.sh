@@ -34,6 +34,7 @@ layout=(
     share/icons/hicolor/48x48/apps/vexa.png
     share/icons/hicolor/256x256/apps/vexa.png
     share/man/man1/vexa.1.gz
+    share/doc/vexa/copyright
 )
 
 # ---- cmake --install into a scratch prefix -------------------------------------------------------
