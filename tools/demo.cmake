@@ -23,7 +23,10 @@ if(NOT EXISTS ${demo_font})
   list(APPEND demo_missing "${demo_font}")
 endif()
 
-if(demo_missing)
+if(NOT VEXA_GUI)
+  # Only the program plays the demo; the headless builds leave it out.
+  set(VEXA_DEMO_SITE_BUILT OFF CACHE INTERNAL "")
+elseif(demo_missing)
   message(STATUS "demo site: not built, missing ${demo_missing} (see tools/packages.txt)")
   set(VEXA_DEMO_SITE_BUILT OFF CACHE INTERNAL "")
 else()
