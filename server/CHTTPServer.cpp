@@ -164,16 +164,20 @@ int CHTTPServer::IsRequestComplete(const std::string& request) {
 void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
                         bool onlyWhenMissing) {
     SFetchSlot* slot;
+    bool joined;
     {
         std::lock_guard<std::mutex> g(m_fetchLock);
         auto& entry = m_fetchSlots[localPath];
         if (!entry) entry = std::make_unique<SFetchSlot>();
         slot = entry.get();
-        ++slot->users;
+        joined = slot->users++ > 0;
     }
     {
+        // A refresh that found one of the same file under way takes that one's result, so an
+        // unreachable site costs its time-out once, not once per waiting connection.
         std::lock_guard<std::mutex> turn(slot->lock);
-        if (!onlyWhenMissing || !FileExists(localPath.c_str())) DownloadFile(url, localPath);
+        bool needed = onlyWhenMissing ? !FileExists(localPath.c_str()) : !joined;
+        if (needed) DownloadFile(url, localPath);
     }
     std::lock_guard<std::mutex> g(m_fetchLock);
     if (--slot->users == 0) m_fetchSlots.erase(localPath);

@@ -36,8 +36,9 @@ class CHTTPServer : public CGenericServer {
 
   private:
     struct SFetchSlot;
-    // Fetches url into localPath, one fetch per local path at a time; with onlyWhenMissing a
-    // file that another connection fetched meanwhile is not fetched again.
+    // Fetches url into localPath, one fetch per local path at a time. With onlyWhenMissing a
+    // file that another connection fetched meanwhile is not fetched again; without it (a
+    // refresh) a fetch of the same file already under way stands for this one.
     void Fetch(const std::string& url, const std::string& localPath, bool onlyWhenMissing);
 
     std::string m_strRoot;

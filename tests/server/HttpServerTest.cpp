@@ -264,6 +264,21 @@ TEST_F(HttpServerTest, SimultaneousMissesOfOneFileFetchItOnce) {
     EXPECT_EQ(1u, site.CountOf("/snd/same.mp3"));
 }
 
+TEST_F(HttpServerTest, SimultaneousRefreshesShareOneFetch) {
+    site.SetFile("/slow.xml", "<slow/>");
+    site.SetDelay("/slow.xml", 1000);
+    StartServer();
+    std::vector<std::string> replies(4);
+    std::vector<std::thread> threads;
+    threads.reserve(replies.size());
+    for (auto& r : replies) threads.emplace_back([&] { r = Get("/slow.xml"); });
+    for (auto& t : threads) t.join();
+    for (auto& r : replies) EXPECT_EQ(Full("text/html", "<slow/>"), r);
+    EXPECT_LE(site.CountOf("/slow.xml"), 2u);
+    EXPECT_EQ(Full("text/html", "<slow/>"), Get("/slow.xml"));
+    EXPECT_GE(site.CountOf("/slow.xml"), 2u) << "a later request refreshes again";
+}
+
 // Targets that try to leave the document root: answered "404" with nothing fetched, written or
 // created anywhere.
 TEST_F(HttpServerTest, HostileTargetsStayInsideTheRoot) {
