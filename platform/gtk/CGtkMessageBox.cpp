@@ -2,12 +2,31 @@
 
 namespace vexa::platform {
 
+namespace {
+
+// The program's visible top-level window, which the box then stays on top of.
+GtkWindow* VisibleMainWindow() {
+    GtkWindow* found = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr && found == nullptr; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        if (gtk_widget_get_visible(GTK_WIDGET(window)) &&
+            gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL && !GTK_IS_DIALOG(window))
+            found = window;
+    }
+    g_list_free(windows);
+    return found;
+}
+
+}  // namespace
+
 void CGtkMessageBox::Show(const std::string& text, const std::string& caption) {
-    GtkWidget* box = gtk_message_dialog_new(m_parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
+    GtkWindow* parent = m_parent != nullptr ? m_parent : VisibleMainWindow();
+    GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                             GTK_BUTTONS_OK, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(box),
                          caption.empty() ? DefaultMessageCaption() : caption.c_str());
-    if (m_parent == nullptr) gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
+    if (parent == nullptr) gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
 }

@@ -298,19 +298,23 @@ std::string CWebMovieView::CallFunction(const std::string& request) {
             p.done = true;
         },
         keep);
-    const gint64 deadline =
-        g_get_monotonic_time() + kCallFunctionTimeoutMs * G_GINT64_CONSTANT(1000);
-    guint wake = g_timeout_add(
-        kCallFunctionTimeoutMs, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
-    while (!pending->done && g_get_monotonic_time() < deadline)
-        g_main_context_iteration(nullptr, TRUE);
+    // A timer wakes the loop at the deadline should nothing else happen meanwhile.
+    auto expired = std::make_shared<bool>(false);
+    guint wake = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, kCallFunctionTimeoutMs,
+        [](gpointer data) -> gboolean {
+            **static_cast<std::shared_ptr<bool>*>(data) = true;
+            return G_SOURCE_REMOVE;
+        },
+        new std::shared_ptr<bool>(expired),
+        [](gpointer data) { delete static_cast<std::shared_ptr<bool>*>(data); });
+    while (!pending->done && !*expired) g_main_context_iteration(nullptr, TRUE);
+    if (!*expired) g_source_remove(wake);
     if (!pending->done) {
         g_cancellable_cancel(pending->cancel);
         DebugTrace("movie: no answer to a call into the movie in time");
-        g_source_remove(wake);
         return {};
     }
-    g_source_remove(wake);
     return pending->result;
 }
 

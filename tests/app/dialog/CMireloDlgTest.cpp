@@ -1,0 +1,361 @@
+// The main dialog with a scripted window and player: start-up order and its failure path,
+// both layouts and their toggle, keys, the two ways to end, and the upload-done call.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "app/CMireloDlg.h"
+#include "platform/audio/IWaveDevices.h"
+#include "tests/fakes/CFakeContentSite.h"
+#include "tests/fakes/CFakeMixer.h"
+#include "tests/fakes/CRecordingMessageBox.h"
+#include "tests/fakes/CSimWaveDevice.h"
+#include "tests/fakes/CTestUiLoop.h"
+
+namespace vexa {
+namespace {
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect& o) const {
+        return x == o.x && y == o.y && width == o.width && height == o.height;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Rect& r) {
+    return out << r.x << "," << r.y << " " << r.width << "x" << r.height;
+}
+
+class CFakeMovieView : public platform::IMovieView {
+  public:
+    void SetCallHandler(CallHandler handler) override { m_handler = std::move(handler); }
+    void LoadMovie(const std::string& url) override { loads.push_back(url); }
+    void Play() override { ++plays; }
+    void SetReturnValue(const std::string& value) override {
+        if (m_inCall) answer = value;
+    }
+    std::string CallFunction(const std::string& request) override {
+        calls.push_back(request);
+        return "<string>ok</string>";
+    }
+    void Place(int x, int y, int width, int height) override { place = {x, y, width, height}; }
+    void Show() override { shown = true; }
+    void Focus() override { focused = true; }
+
+    // The movie calls the host: returns the answer, "" for none.
+    std::string MovieCalls(const std::string& request) {
+        answer.clear();
+        m_inCall = true;
+        if (m_handler) m_handler(request);
+        m_inCall = false;
+        return answer;
+    }
+
+    std::vector<std::string> loads, calls;
+    int plays = 0;
+    Rect place;
+    bool shown = false, focused = false;
+    std::string answer;
+
+  private:
+    CallHandler m_handler;
+    bool m_inCall = false;
+};
+
+class CFakeDialogWindow : public platform::IDialogWindow {
+  public:
+    void SetEvents(platform::IDialogWindowEvents* e) override { events = e; }
+    void SetTitle(const std::string& t) override { title = t; }
+    void SetIconName(const std::string& n) override { icon = n; }
+    void SetLoadingText(const std::string& t) override { loadingText = t; }
+    void ShowLoadingText(bool v) override { loadingShown = v; }
+    platform::ScreenMetrics GetScreenMetrics() override { return screen; }
+    void SetCaption(bool on) override { caption = on; }
+    void MoveWindow(int x, int y, int w, int h) override { window = {x, y, w, h}; }
+    void* ChildContainer() override { return nullptr; }
+    int RunModal() override {
+        if (script) script();
+        return ended ? result : -1;
+    }
+    void EndModal(int r) override {
+        ended = true;
+        result = r;
+    }
+    void ShowInfoBox(const std::string& t, const std::vector<std::string>& lines) override {
+        infoTitle = t;
+        infoLines = lines;
+    }
+
+    platform::IDialogWindowEvents* events = nullptr;
+    platform::ScreenMetrics screen{1024, 768, 0, 0};
+    std::function<void()> script;
+    std::string title, icon, loadingText, infoTitle;
+    std::vector<std::string> infoLines;
+    bool loadingShown = false, caption = false, ended = false;
+    int result = 0;
+    Rect window;
+};
+
+bool PortAccepts(int port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+class DialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vexa-dlg-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        setenv("APPDATA", (m_dir + "/appdata").c_str(), 1);
+        setenv("XDG_STATE_HOME", (m_dir + "/state").c_str(), 1);
+        m_site.SetFile("/vexa.xml",
+                       "<?xml version=\"1.0\"?><config><DelMod><a>1</a></DelMod></config>");
+        m_site.SetFile("/vexa.swf", "FWS");
+        ASSERT_TRUE(m_site.Start());
+        setenv("VEXA_CONTENT_SITE", m_site.BaseUrl().c_str(), 1);
+        g_windowed = 0;
+        m_platform.createWindow = [this] {
+            auto w = std::make_unique<CFakeDialogWindow>();
+            m_window = w.get();
+            w->script = m_script;
+            return w;
+        };
+        m_platform.createMovieView = [this](platform::IDialogWindow&) {
+            auto v = std::make_unique<CFakeMovieView>();
+            m_view = v.get();
+            return v;
+        };
+    }
+    void TearDown() override {
+        unsetenv("VEXA_CONTENT_SITE");
+        m_site.Stop();
+        std::string cmd = "rm -rf '" + m_dir + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    // Runs the dialog; script runs inside its modal run, after the start-up tick when tick.
+    int RunDialog(std::function<void(CMireloDlg&)> script, bool tick = true) {
+        CMireloDlg dlg(m_platform);
+        dlg.SetTrace([this](const std::string& line) { m_trace.push_back(line); });
+        m_script = [&, script, tick] {
+            if (tick) m_loop.RunFor(100);
+            script(dlg);
+        };
+        return dlg.DoModal();
+    }
+
+    testing::CTestUiLoop m_loop;
+    testing::CRecordingMessageBox m_boxes;
+    testing::CFakeContentSite m_site;
+    CMireloDlg::Platform m_platform;
+    std::function<void()> m_script;
+    CFakeDialogWindow* m_window = nullptr;
+    CFakeMovieView* m_view = nullptr;
+    std::vector<std::string> m_trace;
+    std::string m_dir;
+};
+
+TEST_F(DialogTest, StartsUpOnTheFirstTickAndTakesTheWindowedLayout) {
+    int port = 0;
+    RunDialog([&](CMireloDlg& dlg) {
+        // Before the tick the window only showed the loading text; now the movie plays from
+        // the server's own port.
+        port = dlg.Server().GetPort();
+        ASSERT_GE(port, 9898);
+        ASSERT_EQ(m_view->loads.size(), 1u);
+        EXPECT_EQ(m_view->loads[0], "http://127.0.0.1:" + std::to_string(port) + "/vexa.swf");
+        EXPECT_EQ(m_view->plays, 1);
+        EXPECT_FALSE(m_window->loadingShown);
+        EXPECT_EQ(m_window->loadingText, kLoadingText);
+        EXPECT_EQ(m_site.CountOf("/vexa.xml"), 1u);
+        EXPECT_EQ(dlg.DataFolder(), m_dir + "/appdata/quinbery/lm");
+        // 1024 x 768: the window at (24, 68), 976 x 632, the movie 970 x 607.
+        EXPECT_EQ(g_windowed, 1);
+        EXPECT_TRUE(m_window->caption);
+        EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+        EXPECT_EQ(m_view->place, (Rect{0, 0, 970, 607}));
+        EXPECT_TRUE(PortAccepts(port));
+        EXPECT_EQ(m_window->icon, "vexa");
+        EXPECT_NE(m_window->title.find(VEXA_PRODUCT_NAME), std::string::npos);
+        // The tick runs once.
+        m_loop.RunFor(1000);
+        EXPECT_EQ(m_view->loads.size(), 1u);
+        m_view->MovieCalls("<invoke name=\"CloseWinExe\" returntype=\"xml\"><arguments/></invoke>");
+    });
+    EXPECT_FALSE(PortAccepts(port)) << "the server outlived the dialog";
+    std::vector<std::string> expected = {"startup: folders", "startup: server on port",
+                                         "startup: content upkeep done",
+                                         "startup: loading text hidden", "startup: movie loaded"};
+    size_t at = 0;
+    for (const std::string& line : m_trace)
+        if (at < expected.size() && line.rfind(expected[at], 0) == 0) ++at;
+    EXPECT_EQ(at, expected.size()) << "start-up steps out of order";
+}
+
+TEST_F(DialogTest, GetWinSizeTogglesFullScreenAndBack) {
+    RunDialog([&](CMireloDlg&) {
+        const std::string toggle =
+            "<invoke name=\"getWinSize\" returntype=\"xml\"><arguments/></invoke>";
+        EXPECT_EQ(m_view->MovieCalls(toggle), "");
+        EXPECT_EQ(g_windowed, 0);
+        EXPECT_FALSE(m_window->caption);
+        EXPECT_EQ(m_window->window, (Rect{-1, -1, 1025, 769}));
+        EXPECT_EQ(m_view->place, (Rect{0, 0, 1024, 768}));
+        m_view->MovieCalls(toggle);
+        EXPECT_EQ(g_windowed, 1);
+        EXPECT_TRUE(m_window->caption);
+        EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+        EXPECT_EQ(m_view->place, (Rect{0, 0, 970, 607}));
+        m_window->EndModal(IDOK);
+    });
+}
+
+TEST_F(DialogTest, FullScreenCoversTheFrameOfABorderedScreen) {
+    RunDialog([&](CMireloDlg& dlg) {
+        m_window->screen = {1280, 1024, 4, 4};
+        dlg.SetWindowMode(true);
+        EXPECT_EQ(m_window->window, (Rect{-5, -5, 1285, 1029}));
+        EXPECT_EQ(m_view->place, (Rect{0, 0, 1280, 1024}));
+        dlg.SetWindowMode(false);
+        EXPECT_EQ(m_window->window, (Rect{152, 196, 976, 632}));
+        m_window->EndModal(IDOK);
+    });
+}
+
+TEST_F(DialogTest, WithoutTheConfigurationTheMovieIsNeverLoaded) {
+    m_site.SetNotFound("/vexa.xml");
+    RunDialog([&](CMireloDlg&) {
+        EXPECT_TRUE(m_view->loads.empty());
+        EXPECT_TRUE(m_window->loadingShown);
+        // The window still gets its windowed layout and stays until it is closed.
+        EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+        m_window->events->OnCloseRequest();
+    });
+    std::vector<std::string> texts = m_boxes.Texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "打开资源更新文件失败！"), texts.end());
+}
+
+TEST_F(DialogTest, TheCloseBoxStopsTheServerAndCancels) {
+    int result = RunDialog([&](CMireloDlg& dlg) {
+        int port = dlg.Server().GetPort();
+        ASSERT_TRUE(PortAccepts(port));
+        m_window->events->OnCloseRequest();
+        EXPECT_FALSE(PortAccepts(port)) << "closing must stop the server first";
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(DialogTest, CloseWinExeEndsWithOk) {
+    int result = RunDialog([&](CMireloDlg&) {
+        m_view->MovieCalls("<invoke name=\"CloseWinExe\" returntype=\"xml\"><arguments/></invoke>");
+    });
+    EXPECT_EQ(result, IDOK);
+}
+
+TEST_F(DialogTest, EnterReachesTheMovieOnlyWhenItHasTheFocusAndEscapeNeverEnds) {
+    RunDialog([&](CMireloDlg&) {
+        platform::IDialogWindowEvents* keys = m_window->events;
+        EXPECT_FALSE(keys->OnKeyDown(platform::VK_RETURN, true));
+        EXPECT_TRUE(keys->OnKeyDown(platform::VK_RETURN, false));
+        EXPECT_TRUE(keys->OnKeyDown(platform::VK_ESCAPE, true));
+        EXPECT_TRUE(keys->OnKeyDown(platform::VK_ESCAPE, false));
+        EXPECT_FALSE(keys->OnKeyDown('A', true));
+        EXPECT_FALSE(m_window->ended);
+        keys->OnAboutRequest();
+        EXPECT_NE(m_window->infoTitle.find(VEXA_PRODUCT_NAME), std::string::npos);
+        EXPECT_EQ(m_window->infoLines.size(), 5u);
+        m_window->EndModal(IDOK);
+    });
+}
+
+TEST_F(DialogTest, AnswersGoThroughThePlayerAndUploadDoneCallsUpok) {
+    RunDialog([&](CMireloDlg& dlg) {
+        EXPECT_EQ(m_view->MovieCalls(
+                      "<invoke name=\"getWelcome\" returntype=\"xml\"><arguments/></invoke>"),
+                  "<string>client</string>");
+        EXPECT_EQ(m_view->MovieCalls(
+                      "<invoke name=\"reco_word\" returntype=\"xml\"><arguments/></invoke>"),
+                  "");
+        platform::UiLoop().PostMessage(dlg.GetDialogWindow(), WM_UPLOAD_DONE, 0, 0);
+        platform::UiLoop().PostMessage(dlg.GetDialogWindow(), WM_UPLOAD_DONE, 1, 0);
+        m_loop.RunPending();
+        ASSERT_EQ(m_view->calls.size(), 1u);
+        EXPECT_EQ(m_view->calls[0],
+                  "<invoke name='UPOK' "
+                  "returntype='xml'><arguments><string></string></arguments></invoke>");
+        m_window->EndModal(IDOK);
+    });
+}
+
+TEST_F(DialogTest, ARecorderThatCannotBeCreatedIsReportedOnceAndTheMovieStillLoads) {
+    // A microphone with a volume control but no playback device: the engine refuses it.
+    testing::CSimWaveDevices waves;
+    waves.inCount = 1;
+    waves.outCount = 0;
+    testing::CFakeMixer mixer;
+    mixer.mixers = {testing::CFakeMixer::Standard()};
+    RunDialog([&](CMireloDlg&) {
+        std::vector<std::string> texts = m_boxes.Texts();
+        ASSERT_EQ(std::count(texts.begin(), texts.end(), kRecorderInitFailed), 1);
+        EXPECT_EQ(texts.back(), kRecorderInitFailed) << "after the engine's own message";
+        EXPECT_EQ(m_view->loads.size(), 1u);
+        // The device counts still answer.
+        EXPECT_EQ(m_view->MovieCalls(
+                      "<invoke name=\"test_wave\" returntype=\"xml\"><arguments/></invoke>"),
+                  "<string>0</string>");
+        EXPECT_EQ(m_view->MovieCalls(
+                      "<invoke name=\"run_recognize\" returntype=\"xml\"><arguments/></invoke>"),
+                  "<string>1</string>");
+        m_window->EndModal(IDOK);
+    });
+}
+
+TEST_F(DialogTest, RecordingCommandsDriveTheRecorder) {
+    testing::CSimWaveDevices waves;
+    testing::CFakeMixer mixer;
+    mixer.mixers = {testing::CFakeMixer::Standard()};
+    RunDialog([&](CMireloDlg& dlg) {
+        EXPECT_EQ(dlg.Recorder().GetState(), CAudioPlayRec::Ready);
+        EXPECT_FALSE(dlg.OpenRecordingOutputs("wav")) << "no output outside a recording";
+        m_view->MovieCalls("<invoke name=\"RecStart\" returntype=\"xml\"><arguments/></invoke>");
+        EXPECT_EQ(dlg.Recorder().GetState(), CAudioPlayRec::Recording);
+        EXPECT_EQ(waves.openIn, 1);
+        m_loop.RunFor(600);
+        m_view->MovieCalls("<invoke name=\"RecStop\" returntype=\"xml\"><arguments/></invoke>");
+        m_loop.RunFor(2000);
+        EXPECT_EQ(dlg.Recorder().GetState(), CAudioPlayRec::Ready);
+        EXPECT_EQ(waves.openIn, 0);
+        std::string wav = CAudioPlayRec::RecordingPath("test.wav");
+        FILE* file = std::fopen(wav.c_str(), "rb");
+        ASSERT_NE(file, nullptr) << wav;
+        std::fseek(file, 0, SEEK_END);
+        EXPECT_GT(std::ftell(file), 44L) << "no samples in the recording";
+        std::fclose(file);
+        m_view->MovieCalls("<invoke name=\"PlayLuYin\" returntype=\"xml\"><arguments/></invoke>");
+        EXPECT_EQ(dlg.Recorder().GetState(), CAudioPlayRec::Playing);
+        m_loop.RunFor(5000);
+        EXPECT_FALSE(waves.played.empty());
+        m_window->EndModal(IDOK);
+    });
+}
+
+}  // namespace
+}  // namespace vexa
