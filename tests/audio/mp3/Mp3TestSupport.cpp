@@ -95,7 +95,8 @@ std::optional<Mp3Frame> ParseHeader(const std::vector<std::uint8_t>& d, std::siz
     f.channelMode = d[at + 3] >> 6;
     f.samplesPerFrame = f.mpegVersion == 1 ? 1152 : 576;
     int slots = f.mpegVersion == 1 ? 144 : 72;
-    f.length = static_cast<std::size_t>(slots * f.bitrateKbps * 1000 / f.sampleRate + padding);
+    int length = slots * f.bitrateKbps * 1000 / f.sampleRate + padding;
+    f.length = static_cast<std::size_t>(length);
     return f;
 }
 
