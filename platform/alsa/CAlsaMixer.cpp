@@ -74,19 +74,17 @@ int CAlsaMixer::OnElementEvent(snd_mixer_elem_t* elem, unsigned int mask) {
     auto* self = static_cast<CAlsaMixer*>(snd_mixer_elem_get_callback_private(elem));
     if (self == nullptr || (mask & SND_CTL_EVENT_MASK_VALUE) == 0) return 0;
     if (elem == self->m_capture) {
-        UiLoop().PostMessage(self->m_notify, MM_MIXM_CONTROL_CHANGE, 0,
-                             CAlsaMixerDevices::kVolumeControl);
+        self->m_changes.push_back(CAlsaMixerDevices::kVolumeControl);
         if (snd_mixer_selem_has_capture_switch(elem))
-            UiLoop().PostMessage(self->m_notify, MM_MIXM_CONTROL_CHANGE, 0,
-                                 CAlsaMixerDevices::kSwitchControl);
+            self->m_changes.push_back(CAlsaMixerDevices::kSwitchControl);
     } else if (elem == self->m_source) {
-        UiLoop().PostMessage(self->m_notify, MM_MIXM_CONTROL_CHANGE, 0,
-                             CAlsaMixerDevices::kSourceControl);
+        self->m_changes.push_back(CAlsaMixerDevices::kSourceControl);
     }
     return 0;
 }
 
 void CAlsaMixer::Watch() {
+    std::vector<std::uint32_t> changes;
     for (;;) {
         std::vector<pollfd> fds;
         {
@@ -101,8 +99,16 @@ void CAlsaMixer::Watch() {
         fds.back() = pollfd{m_stopFd, POLLIN, 0};
         if (poll(fds.data(), fds.size(), -1) < 0) continue;
         if (fds.back().revents & POLLIN) return;
-        std::lock_guard<std::mutex> guard(m_lock);
-        snd_mixer_handle_events(m_mixer);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            snd_mixer_handle_events(m_mixer);
+            changes.swap(m_changes);
+        }
+        // Posted without the lock: the handler reads the control through this object.
+        for (std::uint32_t control : changes)
+            UiLoop().PostMessage(m_notify, MM_MIXM_CONTROL_CHANGE, 0,
+                                 static_cast<std::intptr_t>(control));
+        changes.clear();
     }
 }
 

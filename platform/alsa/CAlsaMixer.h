@@ -47,6 +47,7 @@ class CAlsaMixer : public IMixer {
     snd_mixer_elem_t* m_source = nullptr;   // enumerated capture source
     long m_min = 0;
     long m_max = 0;
+    std::vector<std::uint32_t> m_changes;  // controls changed by the events being handled
     int m_stopFd = -1;
     std::thread m_watcher;
 };

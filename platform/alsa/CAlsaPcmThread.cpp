@@ -191,7 +191,7 @@ void CAlsaPcmThread::ReturnFront() {
     WAVEHDR* header = front.header;
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     if (m_input) header->dwBytesRecorded = front.done;
-    Post(m_input ? MM_WIM_DATA : MM_WOM_DONE, reinterpret_cast<std::intptr_t>(header));
+    m_returned.push_back(header);
 }
 
 void CAlsaPcmThread::ReturnAll() {
@@ -229,7 +229,10 @@ void CAlsaPcmThread::RunCommand(Command command) {
 void CAlsaPcmThread::Run() {
     int count = snd_pcm_poll_descriptors_count(m_pcm);
     std::vector<pollfd> fds(static_cast<std::size_t>(std::max(count, 0)) + 1);
+    std::vector<WAVEHDR*> returned;
     for (;;) {
+        bool quit = false;
+        bool wait = false;
         {
             std::unique_lock<std::mutex> guard(m_lock);
             if (m_command != Command::None) {
@@ -238,23 +241,29 @@ void CAlsaPcmThread::Run() {
                 m_command = Command::None;
                 m_commandDone = true;
                 m_changed.notify_all();
-                if (command == Command::Quit) return;
-                continue;
-            }
-            bool idle = !m_running || m_paused || (!m_input && m_queue.empty());
-            if (idle) {
+                quit = command == Command::Quit;
+            } else if (!m_running || m_paused || (!m_input && m_queue.empty())) {
                 m_changed.wait(guard, [this] {
                     return m_command != Command::None ||
                            (m_running && !m_paused && (m_input || !m_queue.empty()));
                 });
-                continue;
-            }
-            if (m_input) {
-                Capture();
             } else {
-                Playback();
+                if (m_input) {
+                    Capture();
+                } else {
+                    Playback();
+                }
+                wait = true;
             }
+            returned.swap(m_returned);
         }
+        // Posted without the lock held: a loop that runs the handler at once on this thread
+        // would otherwise deadlock in the engine's next call here.
+        for (WAVEHDR* header : returned)
+            Post(m_input ? MM_WIM_DATA : MM_WOM_DONE, reinterpret_cast<std::intptr_t>(header));
+        returned.clear();
+        if (quit) return;
+        if (!wait) continue;
         int n = count > 0
                     ? snd_pcm_poll_descriptors(m_pcm, fds.data(), static_cast<unsigned>(count))
                     : 0;

@@ -71,6 +71,7 @@ class CAlsaPcmThread {
     bool m_running = false;
     bool m_closed = false;
     std::deque<Entry> m_queue;
+    std::vector<WAVEHDR*> m_returned;  // back to the owner, posted once the lock is released
     std::vector<std::uint8_t> m_scratch;
     bool m_paused = false;
     std::uint64_t m_streamFrames = 0;  // playback: frames handed to ALSA since the last reset

@@ -77,9 +77,16 @@ std::string HintText(void* hint, const char* id) {
 }
 
 bool Skipped(const std::string& name) {
-    // Cards are reached through the plugins over them; a card held by a sound server would only
-    // answer busy, and "null" is no device.
-    return name == "null" || name.rfind("hw:", 0) == 0 || name.rfind("plughw:", 0) == 0;
+    // Cards are reached through the plugins over them: a card held by a sound server would only
+    // answer busy. "null" is no device, and the rate converters, channel mixers and bridges to
+    // other sound systems only repeat the default device (or wait for a server that is not there).
+    static const char* const kHelpers[] = {
+        "null",  "hw",       "plughw", "lavrate", "samplerate", "speexrate", "speex",
+        "upmix", "vdownmix", "jack",   "oss",     "a52",        "usbstream"};
+    std::string base = name.substr(0, name.find(':'));
+    for (const char* helper : kHelpers)
+        if (base == helper) return true;
+    return false;
 }
 
 }  // namespace

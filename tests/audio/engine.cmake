@@ -23,3 +23,12 @@ if(TARGET vexa_platform_alsa AND TARGET vexa_platform_glib AND TARGET asound_mod
     VEXA_RECORD_UNTIL_KILLED="$<TARGET_FILE:audio_record_until_killed>")
   add_dependencies(audio_alsa_engine_test asound_module_pcm_vexapaced audio_record_until_killed)
 endif()
+
+if(TARGET vexa_platform_alsa AND TARGET vexa_platform_glib)
+  vexa_add_test(NAME audio_alsa_mixer_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/engine/AlsaMixerTest.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/engine/EngineFixture.cpp
+    LIBS vexa_audio vexa_platform_alsa vexa_platform_glib vexa_test_fakes vexa_platform_audio
+    LABELS "integration;audio"
+    TIMEOUT 60)
+endif()
