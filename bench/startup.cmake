@@ -11,7 +11,7 @@ if(VEXA_GUI)
     target_link_libraries(vexa_bench_startup PRIVATE vexa_test_fakes Threads::Threads)
     add_dependencies(vexa_bench_startup vexa vexa_bench_bare_host vexa_e2e_movie)
     add_test(NAME bench_startup
-      COMMAND ${VEXA_BENCH_XVFB_RUN} -a -s "-screen 0 1024x768x24"
+      COMMAND ${VEXA_BENCH_XVFB_RUN} -a -s "-screen 0 1024x768x24 -noreset"
               $<TARGET_FILE:vexa_bench_startup> $<TARGET_FILE:vexa>
               $<TARGET_FILE:vexa_bench_bare_host> ${CMAKE_BINARY_DIR}/tests/e2e/host/e2e-movie.swf 5)
     set_tests_properties(bench_startup PROPERTIES LABELS "bench;app" TIMEOUT 600)

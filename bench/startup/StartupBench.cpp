@@ -78,6 +78,7 @@ double TimeToMark(const std::vector<std::string>& argv, const std::vector<std::s
             ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     }
     close(fds[0]);
+    if (ms < 0) std::fprintf(stderr, "--- output of %s:\n%s\n---\n", args[0], seen.c_str());
     kill(-pid, SIGTERM);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);

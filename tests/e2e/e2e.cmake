@@ -27,7 +27,7 @@ if(VEXA_GUI AND TARGET vexa)
     VEXA_E2E_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/host")
   add_dependencies(vexa_e2e_app vexa vexa_e2e_movie)
   add_test(NAME e2e_app_movie_host
-    COMMAND ${VEXA_XVFB_RUN} -a -s "-screen 0 1024x768x24" $<TARGET_FILE:vexa_e2e_app>
+    COMMAND ${VEXA_XVFB_RUN} -a -s "-screen 0 1024x768x24 -noreset" $<TARGET_FILE:vexa_e2e_app>
             --gtest_output=xml:${CMAKE_CURRENT_BINARY_DIR}/host/e2e-app.xml)
   set_tests_properties(e2e_app_movie_host PROPERTIES LABELS "e2e;app" TIMEOUT 240)
 endif()
