@@ -22,6 +22,9 @@ constexpr int kServerThreadWaitMs = 1000;
 constexpr int kHelperPollMs = 100;
 constexpr std::size_t kReceiveBufferSize = 100000;
 constexpr std::size_t kMaxSendPiece = 200000;
+// The receive buffer and a fetch fit well; the system's 8 MiB default would keep few stacks
+// cached, so a short connection would pay for mapping a fresh one.
+constexpr std::size_t kConnectionStackBytes = 1024 * 1024;
 // Accepts taken per wake-up, so a flood of connections cannot hold off the shutdown event.
 constexpr int kAcceptsPerRound = 64;
 
@@ -262,7 +265,7 @@ int CGenericServer::AddClient(SocketHandle socket, const char* address, int port
     SState::SClient& entry = state->clients.back();
     entry.id = record->id;
     int error = 0;
-    if (!entry.thread.Start([record] { ClientThread(record); }, &error)) {
+    if (!entry.thread.Start([record] { ClientThread(record); }, &error, kConnectionStackBytes)) {
         WriteLogLine("_beginthreadex(...) failure", "AddClient", error);
         state->clients.pop_back();
         delete record;
