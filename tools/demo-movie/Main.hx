@@ -385,12 +385,29 @@ class Main extends Sprite {
 
     // Each report is an XML request: the local server always asks the content site for XML
     // documents, so the site sees the report even when an older copy is in the data folder.
+    // One at a time, each step under its own name, so no two reports are ever in flight for the
+    // same local file.
+    var reportQueue:Array<String> = [];
+    var reportBusy = false;
+
     function report(step:String, values:Map<String, String>) {
         if (!autotest) return;
         var q = "step=" + StringTools.urlEncode(step);
         for (k in values.keys()) q += "&" + k + "=" + StringTools.urlEncode(values.get(k));
+        reportQueue.push("autotest/report-" + step + ".xml?" + q);
+        sendNextReport();
+    }
+
+    function sendNextReport() {
+        if (reportBusy || reportQueue.length == 0) return;
+        reportBusy = true;
         var loader = new URLLoader();
-        loader.addEventListener(IOErrorEvent.IO_ERROR, function(_) {});
-        loader.load(new URLRequest("autotest/report.xml?" + q));
+        var done = function(_) {
+            reportBusy = false;
+            sendNextReport();
+        };
+        loader.addEventListener(Event.COMPLETE, done);
+        loader.addEventListener(IOErrorEvent.IO_ERROR, done);
+        loader.load(new URLRequest(reportQueue.shift()));
     }
 }

@@ -11,6 +11,7 @@ import json
 import mimetypes
 import os
 import posixpath
+import re
 import signal
 import sys
 import threading
@@ -18,6 +19,9 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from xml.sax.saxutils import quoteattr
+
+# The demo movie's test-mode reports: autotest/report-STEP.xml?step=STEP&name=value...
+REPORT_PATH = re.compile(r"^/autotest/report(-[A-Za-z0-9_]+)?\.xml$")
 
 
 class SiteHandler(BaseHTTPRequestHandler):
@@ -38,7 +42,7 @@ class SiteHandler(BaseHTTPRequestHandler):
         if path == "/autotest.xml":
             self.send_bytes(200, self.server.autotest_document(), "text/xml")
             return
-        if path == "/autotest/report.xml":
+        if REPORT_PATH.match(path):
             self.server.record_report(urllib.parse.parse_qs(parsed.query))
             self.send_bytes(200, b'<?xml version="1.0"?><report ok="1"/>', "text/xml")
             return

@@ -23,7 +23,9 @@ build=$(cd "${VEXA_BUILD_DIR:-$top/build/release}" && pwd)
 vexa=${VEXA_DEMO_PROGRAM:-$build/app/vexa}
 site=$build/demo-site
 run_dir=${VEXA_DEMO_RUN_DIR:-$build/demo-run}
-python=$(command -v python3)
+# Debian's own interpreter first: a per-user one may not start under the scratch homes of tests.
+python=/usr/bin/python3
+[ -x "$python" ] || python=$(command -v python3)
 
 say() { echo "demo: $*"; }
 

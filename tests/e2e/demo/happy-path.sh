@@ -34,7 +34,9 @@ echo "--- program output (last lines)"
 tail -n 30 "$run/vexa.log" 2>/dev/null || true
 [ -f "$run/message-boxes.log" ] && { echo "--- message boxes closed during the run"; cat "$run/message-boxes.log"; }
 
-python3 "$src/tests/e2e/demo/check_run.py" --run "$run" --site "$build/demo-site" \
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+"$python" "$src/tests/e2e/demo/check_run.py" --run "$run" --site "$build/demo-site" \
     --data "$XDG_DATA_HOME/quinbery/lm" --state "$XDG_STATE_HOME/quinbery" \
     --uid e2e-7 --tid e2e-12 --path /Upfile_qz.ashx || status=1
 if [ "$status" != 0 ]; then
