@@ -1,7 +1,7 @@
 #include "server/CHTTPServer.h"
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 #include "server/ContentSite.h"
 #include "server/DownloadHelpers.h"
@@ -18,13 +18,17 @@ std::string HttpDate() {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::time_t now = std::time(nullptr);
-    std::tm t{};
-    gmtime_r(&now, &t);
+    using namespace std::chrono;
+    auto now = floor<seconds>(system_clock::now());
+    auto day = floor<days>(now);
+    year_month_day date{day};
+    hh_mm_ss<seconds> time{now - day};
     char buf[128];
-    std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[t.tm_wday % 7],
-                  t.tm_mday, kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min,
-                  t.tm_sec);
+    std::snprintf(buf, sizeof buf, "%s, %02u %s %04d %02d:%02d:%02d GMT",
+                  kDays[weekday{day}.c_encoding()], static_cast<unsigned>(date.day()),
+                  kMonths[static_cast<unsigned>(date.month()) - 1], static_cast<int>(date.year()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return buf;
 }
 

@@ -32,8 +32,12 @@ int CLog::WriteLogLine(const char* message, const char* operation, int code) {
 
     char stamp[128] = "";
     std::tm local{};
-    if (localtime_r(&now, &local) != nullptr)
-        std::strftime(stamp, sizeof stamp, "%Y/%m/%d  %H:%M:%S", &local);
+#ifdef _WIN32
+    bool haveTime = localtime_s(&local, &now) == 0;
+#else
+    bool haveTime = localtime_r(&now, &local) != nullptr;
+#endif
+    if (haveTime) std::strftime(stamp, sizeof stamp, "%Y/%m/%d  %H:%M:%S", &local);
 
     std::string line;
     line.reserve(128);
