@@ -346,6 +346,11 @@ TEST_F(AppEndToEnd, PlaysTheMovieAnswersItAndEndsCleanly) {
     EXPECT_EQ(g.height, 632);
     EXPECT_EQ(g.x, (1024 - 976) / 2);
     EXPECT_EQ(g.y, (768 - 632) / 2);
+    // The desktop knows the program by its class and shows its icon.
+    std::string props =
+        Shell("xprop -id " + window + " WM_CLASS _NET_WM_ICON 2>/dev/null | head -c 400");
+    EXPECT_NE(props.find("WM_CLASS(STRING) = \"vexa\", \"Vexa\""), std::string::npos) << props;
+    EXPECT_NE(props.find("_NET_WM_ICON(CARDINAL) = "), std::string::npos) << props;
     std::string shot = Screenshot("e2e-windowed");
     EXPECT_GT(ColourCount(shot), 2) << shot;
     // The movie fills 970 x 607 of the 1024 x 768 screen: about 75 % is its background or disc.
