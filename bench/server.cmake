@@ -9,7 +9,7 @@ if(TARGET vexa_server)
   if(Python3_Interpreter_FOUND)
     add_test(NAME bench_server
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/server/server_bench.py
-              $<TARGET_FILE:vexa_bench_trivial_server> $<TARGET_FILE:vexa_bench_http_server> 5)
+              $<TARGET_FILE:vexa_bench_trivial_server> $<TARGET_FILE:vexa_bench_http_server> 3 3)
     set_tests_properties(bench_server PROPERTIES LABELS "bench" TIMEOUT 600)
   endif()
 endif()

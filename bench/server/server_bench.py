@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Loopback benchmarks of the embedded server against nginx and python3 -m http.server.
 
-  server_bench.py <bench_trivial_server> <bench_http_server> [seconds per run]
+  server_bench.py <bench_trivial_server> <bench_http_server> [seconds per run] [rounds]
 
 1. The threaded TCP server with a trivial fixed reply against nginx serving a static file whose
    whole reply has the same size, with keep-alive and with one connection per request.
@@ -9,7 +9,8 @@
    python3 -m http.server on the same folder: requests/s and p99 latency.
 3. A cold miss: files fetched by the file server from a loopback content site (nginx) and then
    served, against curl fetching the same files directly from that site.
-Every ratio is ours / peer, measured in this run on this machine.
+Every ratio is ours / peer, measured in this run on this machine; each figure is the median of
+several rounds taken in rotating order.
 """
 import os
 import re
@@ -111,6 +112,24 @@ def wrk(url, seconds, headers=()):
     return rps, p99, bad.strip()
 
 
+def compare(runs, seconds, rounds):
+    """Runs every (name, url, headers) of runs in turn, rounds times with the order rotated, so
+    that load from elsewhere on the machine falls on all of them alike; the median counts."""
+    results = {name: [] for name, _, _ in runs}
+    for r in range(rounds):
+        order = runs[r % len(runs):] + runs[:r % len(runs)]
+        for name, url, headers in order:
+            results[name].append(wrk(url, seconds, headers))
+    rows = {}
+    for name, _, _ in runs:
+        got = results[name]
+        rps = sorted(x[0] for x in got)[len(got) // 2]
+        p99 = sorted(x[1] for x in got)[len(got) // 2]
+        bad = "; ".join(x[2] for x in got if x[2])
+        rows[name] = (rps, p99, bad)
+    return rows
+
+
 def report(title, rows, ours):
     print("\n" + title)
     base = rows[ours]
@@ -143,7 +162,8 @@ def curl_time(url):
 
 def main():
     trivial, httpd = sys.argv[1], sys.argv[2]
-    seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    rounds = int(sys.argv[4]) if len(sys.argv) > 4 else 3
     for tool in ("wrk", "nginx", "curl"):
         if shutil.which(tool) is None:
             print("missing %s: cannot compare" % tool)
@@ -171,10 +191,8 @@ def main():
         procs.append(t)
         ours = "http://127.0.0.1:%d/1k.bin" % t.port
         for mode, headers in (("keep-alive", ()), ("connection per request", ("Connection: close",))):
-            rows = {
-                "trivial server": wrk(ours, seconds, headers),
-                "nginx static": wrk(nginx + "1k.bin", seconds, headers),
-            }
+            rows = compare([("trivial server", ours, headers),
+                            ("nginx static", nginx + "1k.bin", headers)], seconds, rounds)
             report("threaded TCP server, %d-byte reply, %s, %d connections" %
                    (size, mode, WRK_CONNECTIONS), rows, "trivial server")
         t.stop()
@@ -190,18 +208,15 @@ def main():
             raise RuntimeError("python3 -m http.server did not start")
         for name in ("4k.bin", "1m.bin"):
             ka = ("Connection: Keep-Alive",)
-            rows = {
-                "file server keep-alive": wrk("http://127.0.0.1:%d/%s" % (h.port, name), seconds, ka),
-                "nginx keep-alive": wrk(nginx + name, seconds, ka),
-            }
+            rows = compare([("file server keep-alive", "http://127.0.0.1:%d/%s" % (h.port, name), ka),
+                            ("nginx keep-alive", nginx + name, ka)], seconds, rounds)
             report("file server, %s, keep-alive" % name, rows, "file server keep-alive")
             close = ("Connection: close",)
-            rows = {
-                "file server per-connection": wrk("http://127.0.0.1:%d/%s" % (h.port, name), seconds,
-                                                  close),
-                "nginx per-connection": wrk(nginx + name, seconds, close),
-                "python3 http.server": wrk("http://127.0.0.1:%d/%s" % (py_port, name), seconds),
-            }
+            rows = compare([("file server per-connection",
+                             "http://127.0.0.1:%d/%s" % (h.port, name), close),
+                            ("nginx per-connection", nginx + name, close),
+                            ("python3 http.server", "http://127.0.0.1:%d/%s" % (py_port, name), ())],
+                           seconds, rounds)
             report("file server, %s, one connection per request" % name, rows,
                    "file server per-connection")
         h.stop()

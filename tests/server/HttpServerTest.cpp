@@ -1,6 +1,11 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -277,6 +282,30 @@ TEST_F(HttpServerTest, SimultaneousRefreshesShareOneFetch) {
     EXPECT_LE(site.CountOf("/slow.xml"), 2u);
     EXPECT_EQ(Full("text/html", "<slow/>"), Get("/slow.xml"));
     EXPECT_GE(site.CountOf("/slow.xml"), 2u) << "a later request refreshes again";
+}
+
+// The data folder is not offered to the network: another address of this machine is refused.
+TEST_F(HttpServerTest, ListensOnLoopbackOnly) {
+    StartServer();
+    in_addr other{};
+    ifaddrs* list = nullptr;
+    ASSERT_EQ(0, getifaddrs(&list));
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+        in_addr a = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr;
+        if ((ntohl(a.s_addr) >> 24) != 127) other = a;
+    }
+    freeifaddrs(list);
+    if (other.s_addr == 0) GTEST_SKIP() << "no address besides loopback";
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(server.GetPort()));
+    sa.sin_addr = other;
+    EXPECT_NE(0, connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    close(fd);
+    CLoopbackClient c;
+    EXPECT_TRUE(c.Connect(server.GetPort()));
 }
 
 // Targets that try to leave the document root: answered "404" with nothing fetched, written or
