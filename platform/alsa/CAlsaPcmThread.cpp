@@ -268,7 +268,7 @@ void CAlsaPcmThread::Run() {
                     ? snd_pcm_poll_descriptors(m_pcm, fds.data(), static_cast<unsigned>(count))
                     : 0;
         fds[static_cast<std::size_t>(n)] = pollfd{m_wakeFd, POLLIN, 0};
-        if (poll(fds.data(), static_cast<nfds_t>(n + 1), kPollMs) > 0 && n > 0) {
+        if (poll(fds.data(), static_cast<nfds_t>(n) + 1, kPollMs) > 0 && n > 0) {
             // Lets the PCM (or its plugin) consume its wake-ups.
             unsigned short revents = 0;
             snd_pcm_poll_descriptors_revents(m_pcm, fds.data(), static_cast<unsigned>(n), &revents);
