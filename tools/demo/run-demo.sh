@@ -69,7 +69,8 @@ if [ "$headless" = 1 ]; then
         exit 1
     fi
     rm -f "$run_dir/xvfb.display"
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$run_dir/xvfb.display" 2>"$run_dir/xvfb.log" &
+    # -noreset: the watcher's short X clients must not reset the server while the program connects.
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$run_dir/xvfb.display" 2>"$run_dir/xvfb.log" &
     pids+=($!)
     for ((i = 0; i < 100; i++)); do
         [ -s "$run_dir/xvfb.display" ] && break
