@@ -1,7 +1,5 @@
 #include "audio/CAudioPlayRec.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -28,6 +26,15 @@ constexpr std::size_t kErrorTextChars = 100;
 constexpr std::uint32_t kMaxBufferCount = 256;
 
 void NoNotify(std::uint32_t, void*) {}
+
+bool SameTextIgnoringCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
+}
 
 void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -361,9 +368,9 @@ void CAudioPlayRec::CloseRecording() {
 }
 
 void CAudioPlayRec::CloseOutput(const char* kind, int track) {
-    if (strcasecmp(kind, "wav") == 0) {
+    if (SameTextIgnoringCase(kind, "wav")) {
         if (m_hWaveFile[track]) FinishWaveFile(track);
-    } else if (strcasecmp(kind, "mp3") == 0) {
+    } else if (SameTextIgnoringCase(kind, "mp3")) {
         if (m_hLameDll != nullptr) FinishMp3Stream(track);
     }
 }

@@ -1,7 +1,5 @@
 #include "audio/CRiffFile.h"
 
-#include <unistd.h>
-
 namespace vexa {
 
 namespace {
@@ -31,7 +29,7 @@ bool CRiffFile::Close() {
 }
 
 bool CRiffFile::Delete(const std::string& path) {
-    return unlink(path.c_str()) == 0;
+    return std::remove(path.c_str()) == 0;
 }
 
 std::int64_t CRiffFile::Tell() const {
