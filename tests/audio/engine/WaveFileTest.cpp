@@ -1,3 +1,6 @@
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -102,6 +105,30 @@ TEST_F(WaveFileTest, AnOutputFileThatCannotBeCreatedIsReported) {
     // The capture goes on.
     m_loop.RunFor(300);
     EXPECT_EQ(m_engine->GetState(), CAudioPlayRec::Recording);
+}
+
+TEST_F(WaveFileTest, AWriteThatFallsShortStopsTheCaptureWithItsMessage) {
+    CreateEngine();
+    ASSERT_TRUE(m_engine->StartRecording(0));
+    ASSERT_TRUE(m_engine->OpenOutput(0, "test.wav"));
+    // The file system takes no more than 100000 bytes of any file.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    m_loop.RunFor(4000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(m_boxes.Texts(), std::vector<std::string>{"Write file failed"});
+    EXPECT_EQ(m_engine->GetState(), CAudioPlayRec::Ready);
+    EXPECT_EQ(m_devices.openIn, 0);
+    auto file = ReadFileBytes(StatePath("test.wav"));
+    ASSERT_GE(file.size(), 46u);
+    EXPECT_LE(file.size(), 100000u);
+    EXPECT_LE(46u + U32At(file, 42), file.size());
 }
 
 class RiffFileTest : public ::testing::Test {
