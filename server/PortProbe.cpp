@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/net/TcpTable.h"
+#include "platform/net/ITcpTable.h"
 
 namespace vexa {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/net/TcpTable.h"
+#include "platform/net/CProcTcpTable.h"
 #include "server/CHTTPServer.h"
 #include "server/PortProbe.h"
 #include "tests/server/LoopbackClient.h"
@@ -44,10 +44,10 @@ TEST(TcpTableTest, ParsesEveryRowOfBothFormats) {
         "  sl  local_address                         remote_address                        st\n"
         "   0: 00000000000000000000000000000000:0016 00000000000000000000000000000000:0000 0A\n";
     std::vector<std::uint16_t> ports;
-    EXPECT_TRUE(platform::ParseProcNetTcp(tcp, &ports));
-    EXPECT_TRUE(platform::ParseProcNetTcp(tcp6, &ports));
+    EXPECT_TRUE(platform::CProcTcpTable::Parse(tcp, &ports));
+    EXPECT_TRUE(platform::CProcTcpTable::Parse(tcp6, &ports));
     EXPECT_EQ((std::vector<std::uint16_t>{9874, 9875, 22}), ports);
-    EXPECT_FALSE(platform::ParseProcNetTcp("", &ports));
+    EXPECT_FALSE(platform::CProcTcpTable::Parse("", &ports));
 
     char tmpl[] = "/tmp/vexa-tcptable-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(tmpl));

@@ -1,6 +1,5 @@
-#include "platform/net/TcpTable.h"
+#include "platform/net/CProcTcpTable.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -18,12 +17,12 @@ bool CProcTcpTable::ReadLocalPorts(std::vector<std::uint16_t>* ports) {
         if (!in) continue;
         std::ostringstream text;
         text << in.rdbuf();
-        if (ParseProcNetTcp(text.str(), ports)) any = true;
+        if (Parse(text.str(), ports)) any = true;
     }
     return any;
 }
 
-bool ParseProcNetTcp(const std::string& text, std::vector<std::uint16_t>* ports) {
+bool CProcTcpTable::Parse(const std::string& text, std::vector<std::uint16_t>* ports) {
     std::istringstream in(text);
     std::string line;
     if (!std::getline(in, line) || line.find("local_address") == std::string::npos) return false;
@@ -40,20 +39,6 @@ bool ParseProcNetTcp(const std::string& text, std::vector<std::uint16_t>* ports)
         ports->push_back(static_cast<std::uint16_t>(port));
     }
     return true;
-}
-
-namespace {
-std::atomic<ITcpTable*> g_table{nullptr};
-}  // namespace
-
-ITcpTable& TcpTable() {
-    static CProcTcpTable system;
-    ITcpTable* t = g_table.load();
-    return t != nullptr ? *t : system;
-}
-
-void SetTcpTable(ITcpTable* table) {
-    g_table.store(table);
 }
 
 }  // namespace vexa::platform
