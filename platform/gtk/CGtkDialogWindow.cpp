@@ -23,31 +23,29 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-// The icon files of the program: next to the sources in a build tree, under share/ when installed.
+// The icon files of the program: under share/ when installed, next to the sources in a build
+// tree.
 GList* LoadIconFiles(const std::string& name) {
     static const int kSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
-    std::vector<std::string> folders = {std::string(VEXA_SOURCE_DIR) + "/packaging/icons"};
     std::string prefix = FolderOf(FolderOf(ExecutablePath()));
-    GList* icons = nullptr;
-    for (const std::string& folder : folders) {
+    for (int place = 0; place < 2; ++place) {
+        GList* icons = nullptr;
         for (int size : kSizes) {
-            std::string file = folder + "/" + name + "-" + std::to_string(size) + ".png";
-            if (GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(file.c_str(), nullptr)) {
-                icons = g_list_append(icons, pixbuf);
+            std::string file;
+            if (place == 0) {
+                file.append(prefix).append("/share/icons/hicolor/");
+                file.append(std::to_string(size)).append("x").append(std::to_string(size));
+                file.append("/apps/").append(name).append(".png");
+            } else {
+                file.append(VEXA_SOURCE_DIR).append("/packaging/icons/").append(name);
+                file.append("-").append(std::to_string(size)).append(".png");
             }
-        }
-        if (icons != nullptr) break;
-    }
-    if (icons == nullptr && !prefix.empty()) {
-        for (int size : kSizes) {
-            std::string file = prefix + "/share/icons/hicolor/" + std::to_string(size) + "x" +
-                               std::to_string(size) + "/apps/" + name + ".png";
-            if (GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(file.c_str(), nullptr)) {
+            if (GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(file.c_str(), nullptr))
                 icons = g_list_append(icons, pixbuf);
-            }
         }
+        if (icons != nullptr) return icons;
     }
-    return icons;
+    return nullptr;
 }
 
 unsigned VirtualKeyOf(guint keyval) {

@@ -184,6 +184,7 @@ CWebMovieView::CWebMovieView(GtkLayout* container, std::string hostFolder, std::
     webkit_web_context_set_cache_model(m_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     std::vector<std::string> languages = PreferredLanguages();
     std::vector<const gchar*> languageList;
+    languageList.reserve(languages.size() + 1);
     for (const std::string& tag : languages) languageList.push_back(tag.c_str());
     languageList.push_back(nullptr);
     webkit_web_context_set_preferred_languages(m_context, languageList.data());

@@ -152,7 +152,7 @@ class DialogTest : public ::testing::Test {
     }
 
     // Runs the dialog; script runs inside its modal run, after the start-up tick when tick.
-    int RunDialog(std::function<void(CMireloDlg&)> script, bool tick = true) {
+    int RunDialog(const std::function<void(CMireloDlg&)>& script, bool tick = true) {
         CMireloDlg dlg(m_platform);
         dlg.SetTrace([this](const std::string& line) { m_trace.push_back(line); });
         m_script = [&, script, tick] {

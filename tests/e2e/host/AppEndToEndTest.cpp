@@ -75,6 +75,7 @@ std::vector<Report> Reports(const CFakeContentSite& site) {
         }
     }
     std::vector<Report> out;
+    out.reserve(bySeq.size());
     for (auto& [seq, report] : bySeq) out.push_back(report);
     return out;
 }
@@ -205,6 +206,7 @@ class AppEndToEnd : public ::testing::Test {
         env.push_back("VEXA_UPLOAD_HOST=" + m_sink.HostPort());
         env.push_back(m_marker);
         std::vector<char*> envp;
+        envp.reserve(env.size() + 1);
         for (std::string& var : env) envp.push_back(var.data());
         envp.push_back(nullptr);
         m_log = m_dir + "/vexa.log";
