@@ -2,11 +2,15 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace vexa::platform {
 
 bool InitGui(int* argc, char*** argv, const char* programName, const char* displayName) {
+    // Trace lines go to stdout, which the web processes share: one write per line keeps them
+    // whole.
+    if (DebugTraceEnabled()) std::setvbuf(stdout, nullptr, _IOLBF, 0);
     g_set_prgname(programName);
     g_set_application_name(displayName);
     return gtk_init_check(argc, argv) != FALSE;

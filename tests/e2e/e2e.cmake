@@ -18,9 +18,11 @@ if(VEXA_GUI AND TARGET vexa)
     VERBATIM)
   add_custom_target(vexa_e2e_movie ALL DEPENDS ${e2e_movie})
 
-  add_executable(vexa_e2e_app ${CMAKE_CURRENT_LIST_DIR}/host/AppEndToEndTest.cpp)
+  pkg_check_modules(VEXA_E2E_X11 REQUIRED IMPORTED_TARGET x11)
+  add_executable(vexa_e2e_app ${CMAKE_CURRENT_LIST_DIR}/host/AppEndToEndTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/host/XCloseRequest.cpp)
   target_link_libraries(vexa_e2e_app PRIVATE vexa_test_fakes GTest::gtest GTest::gtest_main
-    Threads::Threads)
+    PkgConfig::VEXA_E2E_X11 Threads::Threads)
   target_compile_definitions(vexa_e2e_app PRIVATE
     VEXA_E2E_PROGRAM="$<TARGET_FILE:vexa>"
     VEXA_E2E_MOVIE="${e2e_movie}"

@@ -22,6 +22,9 @@
 
 extern char** environ;
 
+// What the close box does: asks the window to close with WM_DELETE_WINDOW (XCloseRequest.cpp).
+bool SendCloseRequest(const std::string& windowId);
+
 namespace {
 
 using vexa::testing::CFakeContentSite;
@@ -411,6 +414,24 @@ TEST_F(AppEndToEnd, PlaysTheMovieAnswersItAndEndsCleanly) {
         << "processes left behind";
     auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - m_started);
     std::printf("e2e: whole run %lld s\n", static_cast<long long>(elapsed.count()));
+}
+
+TEST_F(AppEndToEnd, TheCloseBoxStopsTheServerAndEndsCleanly) {
+    Launch();
+    ASSERT_TRUE(WaitForReport("commands", 1, 90000))
+        << "the movie did not get through its commands; log:\n"
+        << ReadFile(m_log);
+    std::string window = MainWindowId();
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(SendCloseRequest(window));
+    EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
+    int stop = TraceIndex("closing: stopping the server");
+    int end = TraceIndex("dialog ended with 2");
+    EXPECT_NE(stop, -1);
+    EXPECT_GT(end, stop) << "the server is stopped before the dialog ends";
+    EXPECT_TRUE(Exists(m_dataFolder + "/vexa.swf")) << "closing keeps the data folder";
+    EXPECT_TRUE(WaitFor([&] { return MarkedProcesses(m_marker).empty(); }, 10000))
+        << "processes left behind";
 }
 
 }  // namespace
