@@ -33,3 +33,11 @@ if(VEXA_GUI AND TARGET vexa)
             --gtest_output=xml:${CMAKE_CURRENT_BINARY_DIR}/host/e2e-app.xml)
   set_tests_properties(e2e_app_movie_host PROPERTIES LABELS "e2e;app" TIMEOUT 240)
 endif()
+
+# The movie view's text helpers (they live with the web view, so desktop builds only).
+if(VEXA_GUI AND TARGET vexa_platform_webkit)
+  vexa_add_test(NAME movie_view_helpers_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/host/MovieViewHelpersTest.cpp
+    LIBS vexa_platform_webkit
+    LABELS "unit;platform")
+endif()

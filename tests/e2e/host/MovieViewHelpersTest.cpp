@@ -1,0 +1,61 @@
+// The movie view's text helpers: requests become JavaScript string literals that survive every
+// byte, and the web view's languages never include the locale names Ruffle rejects.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include "platform/webkit/CWebMovieView.h"
+
+namespace vexa::platform {
+namespace {
+
+TEST(JsStringLiteral, EscapesWhatWouldEndOrBreakTheLiteral) {
+    EXPECT_EQ(JsStringLiteral("plain"), "\"plain\"");
+    EXPECT_EQ(JsStringLiteral("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(JsStringLiteral("line\nnext\r\t"), "\"line\\u000anext\\u000d\\u0009\"");
+    EXPECT_EQ(JsStringLiteral(std::string("nul\0x", 5)), "\"nul\\u0000x\"");
+    // U+2028 and U+2029 end a line inside a literal in older engines.
+    EXPECT_EQ(JsStringLiteral("a\xE2\x80\xA8"
+                              "b\xE2\x80\xA9"),
+              "\"a\\u2028b\\u2029\"");
+    // Other UTF-8 text and the invoke request's quotes pass unchanged.
+    EXPECT_EQ(JsStringLiteral("未知 <invoke name='UPOK'>"), "\"未知 <invoke name='UPOK'>\"");
+    // A truncated sequence at the end is left as it is.
+    EXPECT_EQ(JsStringLiteral("x\xE2\x80"), "\"x\xE2\x80\"");
+}
+
+class Languages : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        unsetenv("LANGUAGE");
+        unsetenv("LC_ALL");
+        unsetenv("LC_MESSAGES");
+        unsetenv("LANG");
+    }
+};
+
+TEST_F(Languages, TheCLocaleGivesAValidTag) {
+    unsetenv("LANGUAGE");
+    setenv("LC_ALL", "C.UTF-8", 1);
+    std::vector<std::string> tags = PreferredLanguages();
+    ASSERT_FALSE(tags.empty());
+    for (const std::string& tag : tags) {
+        EXPECT_NE(tag, "C");
+        EXPECT_NE(tag, "POSIX");
+        EXPECT_EQ(tag.find_first_of("._@"), std::string::npos) << tag;
+    }
+}
+
+TEST_F(Languages, ALocaleBecomesALanguageTag) {
+    setenv("LANGUAGE", "zh_CN:en_GB", 1);
+    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    std::vector<std::string> tags = PreferredLanguages();
+    ASSERT_GE(tags.size(), 2u);
+    EXPECT_EQ(tags[0], "zh-CN");
+    EXPECT_NE(std::find(tags.begin(), tags.end(), "en-GB"), tags.end());
+}
+
+}  // namespace
+}  // namespace vexa::platform
