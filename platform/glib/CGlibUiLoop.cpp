@@ -67,8 +67,12 @@ bool CGlibUiLoop::PostMessage(WindowHandle window, std::uint32_t msg, std::uintp
         std::intptr_t lParam;
     };
     auto* closure = new Closure{m_shared, window, msg, wParam, lParam};
-    g_main_context_invoke_full(
-        nullptr, G_PRIORITY_DEFAULT,
+    // An idle source always runs inside the loop's own iteration; g_main_context_invoke would
+    // run the handler on the posting thread whenever no one holds the context.
+    GSource* source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(
+        source,
         [](gpointer data) -> gboolean {
             auto* c = static_cast<Closure*>(data);
             if (auto shared = c->shared.lock()) {
@@ -79,6 +83,8 @@ bool CGlibUiLoop::PostMessage(WindowHandle window, std::uint32_t msg, std::uintp
             return G_SOURCE_REMOVE;
         },
         closure, [](gpointer data) { delete static_cast<Closure*>(data); });
+    g_source_attach(source, nullptr);
+    g_source_unref(source);
     return true;
 }
 

@@ -62,6 +62,29 @@ TEST(TestUiLoop, PostsFromAnotherThreadAreDeliveredOnTheLoopThread) {
     EXPECT_EQ(r.got[0].w, 1u);
 }
 
+TEST(GlibUiLoop, PostsFromAWorkerRunOnTheLoopThreadInOrder) {
+    vexa::platform::CGlibUiLoop loop;
+    struct ThreadRecorder : IMessageTarget {
+        std::vector<std::thread::id> threads;
+        std::vector<std::uintptr_t> order;
+        void OnMessage(std::uint32_t, std::uintptr_t w, std::intptr_t) override {
+            threads.push_back(std::this_thread::get_id());
+            order.push_back(w);
+        }
+    } r;
+    auto h = loop.AddTarget(&r);
+    // The loop is idle (nobody iterates it) while the worker posts.
+    std::thread poster([&] {
+        for (std::uintptr_t i = 0; i < 50; ++i) loop.PostMessage(h, WM_USER, i, 0);
+    });
+    poster.join();
+    ASSERT_TRUE(loop.RunUntil([&] { return r.order.size() == 50; }, 5000));
+    for (std::uintptr_t i = 0; i < 50; ++i) {
+        EXPECT_EQ(r.order[i], i);
+        EXPECT_EQ(r.threads[i], std::this_thread::get_id());
+    }
+}
+
 TEST(GlibUiLoop, DeliversPostsAndTimersAndDropsMessagesForRemovedTargets) {
     vexa::platform::CGlibUiLoop loop;
     Recorder r;
