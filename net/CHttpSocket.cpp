@@ -245,14 +245,16 @@ int CHttpSocket::GetField(const char* name, char* value, int size) {
     // character.
     const char* found = std::strstr(m_ResponseHeader, name);
     if (found == nullptr) return -1;
-    const char* end = m_ResponseHeader + std::strlen(m_ResponseHeader);
-    const char* start = std::min(found + std::strlen(name) + 2, end);
-    const char* stop = std::strstr(start, "\r\n");
-    if (stop == nullptr) stop = end;
-    int length = static_cast<int>(stop - start);
+    // Offsets, not pointers: a name at the very end of a full header would put "2 bytes after
+    // it" past the member.
+    std::size_t end = std::strlen(m_ResponseHeader);
+    std::size_t start =
+        std::min(static_cast<std::size_t>(found - m_ResponseHeader) + std::strlen(name) + 2, end);
+    const char* stop = std::strstr(m_ResponseHeader + start, "\r\n");
+    int length = static_cast<int>((stop != nullptr ? stop - m_ResponseHeader : end) - start);
     if (value != nullptr && size > 0) {
         int n = std::min(length, size - 1);
-        std::memcpy(value, start, static_cast<std::size_t>(n));
+        std::memcpy(value, m_ResponseHeader + start, static_cast<std::size_t>(n));
         value[n] = '\0';
     }
     return length;

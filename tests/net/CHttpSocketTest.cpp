@@ -148,7 +148,10 @@ TEST(CHttpSocketExchange, HeaderStopsAtItsBlankLineOrAt1024Bytes) {
     head += std::string(1024 - head.size() - 4, 'p') + "\r\n\r\n";
     ASSERT_EQ(1024u, head.size());
     std::string longHead = "HTTP/1.1 206 Partial\r\nX-Pad: " + std::string(1100, 'q') + "\r\n\r\n";
-    CScriptedPeer peer({{head + "BODY"}, {longHead}});
+    // Cut at 1024 bytes right after a name: its value lies beyond what was read.
+    std::string cutHead = "HTTP/1.1 200 OK\r\nX-Pad: ";
+    cutHead += std::string(1024 - cutHead.size() - 4, 'r') + "Tail: value\r\n\r\n";
+    CScriptedPeer peer({{head + "BODY"}, {longHead}, {cutHead}});
 
     CHttpSocket s;
     ConnectTo(s, peer.Port());
@@ -178,6 +181,14 @@ TEST(CHttpSocketExchange, HeaderStopsAtItsBlankLineOrAt1024Bytes) {
     while ((n = t.Receive(chunk, sizeof chunk)) > 0)
         rest.append(chunk, static_cast<std::size_t>(n));
     EXPECT_EQ(longHead.substr(1024), rest);
+
+    CHttpSocket u;
+    ConnectTo(u, peer.Port());
+    ASSERT_EQ(1, u.SendRequest("GET / HTTP/1.1\r\n\r\n", 18));
+    EXPECT_EQ(1024, (u.GetResponseHeader(size), size));
+    std::strcpy(value, "untouched");
+    EXPECT_EQ(0, u.GetField("Tail", value, sizeof value));
+    EXPECT_STREQ("", value);
 }
 
 TEST(CHttpSocketExchange, PeerClosingDuringTheHeaderKeepsWhatCame) {
