@@ -13,14 +13,6 @@ namespace Tavix {
 
 namespace {
 
-CXmlNodePtr NullNode() {
-    try {
-        return std::make_shared<CXmlNode>();
-    } catch (...) {
-        return {};
-    }
-}
-
 class FileWriter : public pugi::xml_writer {
   public:
     explicit FileWriter(std::ofstream& out) : m_out(out) {}
@@ -129,12 +121,12 @@ void CXmlDocument::Close() {
 
 CXmlNodePtr CXmlDocument::GetRoot() const {
     if (!m_tree) {
-        return NullNode();
+        return detail::NullNode();
     }
     try {
         return std::make_shared<CXmlNode>(m_tree, pugi::xpath_node(m_tree->document_element()));
     } catch (...) {
-        return NullNode();
+        return detail::NullNode();
     }
 }
 
@@ -157,7 +149,7 @@ bool CXmlDocument::Save(const char* path) {
 CXmlNodePtr CXmlDocument::SelectSingleNode(const char* xpath) const {
     const CXmlNodePtr root = GetRoot();
     if (!root || root->IsNull()) {
-        return NullNode();
+        return detail::NullNode();
     }
     return root->SelectSingleNode(xpath);
 }

@@ -8,18 +8,6 @@
 
 namespace Tavix {
 
-namespace {
-
-CXmlNodePtr NullNode() {
-    try {
-        return std::make_shared<CXmlNode>();
-    } catch (...) {
-        return {};
-    }
-}
-
-}  // namespace
-
 CXmlNode::CXmlNode(const CXmlNodePtr& other) {
     if (other) {
         m_tree = other->m_tree;
@@ -190,17 +178,17 @@ std::string CXmlNode::GetInnerXml() const {
 
 CXmlNodePtr CXmlNode::SelectSingleNode(const char* xpath) const {
     if (!m_node || xpath == nullptr) {
-        return NullNode();
+        return detail::NullNode();
     }
     try {
         const pugi::xpath_query query(xpath);
         if (!query || query.return_type() != pugi::xpath_type_node_set) {
-            return NullNode();
+            return detail::NullNode();
         }
         const pugi::xpath_node found = query.evaluate_node(m_node);
         return std::make_shared<CXmlNode>(m_tree, found);
     } catch (...) {
-        return NullNode();
+        return detail::NullNode();
     }
 }
 
@@ -229,24 +217,24 @@ CXmlNodesPtr CXmlNode::GetChildren() const {
 
 CXmlNodePtr CXmlNode::NewChild(const std::string& name) {
     if (!m_node || m_node.attribute() || !detail::IsXmlName(name)) {
-        return NullNode();
+        return detail::NullNode();
     }
     try {
         pugi::xml_node node = m_node.node();
         if (node.type() == pugi::node_document) {
             for (const pugi::xml_node child : node.children()) {
                 if (child.type() == pugi::node_element) {
-                    return NullNode();  // a document has one element only
+                    return detail::NullNode();  // a document has one element only
                 }
             }
         }
         if (node.type() != pugi::node_element && node.type() != pugi::node_document) {
-            return NullNode();
+            return detail::NullNode();
         }
         const pugi::xml_node child = node.append_child(name.c_str());
         return std::make_shared<CXmlNode>(m_tree, pugi::xpath_node(child));
     } catch (...) {
-        return NullNode();
+        return detail::NullNode();
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "xml/XmlText.h"
+
 namespace Tavix {
 
 CXmlNodes::CXmlNodes(TreePtr tree, std::vector<pugi::xpath_node> items)
@@ -28,13 +30,13 @@ std::int32_t CXmlNodes::GetCount() const {
 }
 
 CXmlNodePtr CXmlNodes::GetItem(std::int32_t index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= m_items.size()) {
+        return detail::NullNode();
+    }
     try {
-        if (index < 0 || static_cast<std::size_t>(index) >= m_items.size()) {
-            return std::make_shared<CXmlNode>();
-        }
         return std::make_shared<CXmlNode>(m_tree, m_items[static_cast<std::size_t>(index)]);
     } catch (...) {
-        return {};
+        return detail::NullNode();
     }
 }
 

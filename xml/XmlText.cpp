@@ -94,6 +94,14 @@ void AppendEscapedAttribute(std::string& out, const char* value) {
 
 }  // namespace
 
+CXmlNodePtr NullNode() {
+    try {
+        return std::make_shared<CXmlNode>();
+    } catch (...) {
+        return {};
+    }
+}
+
 std::string ToValidUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -133,10 +141,24 @@ bool IsXmlName(std::string_view name) {
 
 namespace {
 
+// The node after cur in a depth-first walk of root's subtree, without recursion (documents from
+// outside may nest deeply); null once the walk is done.
+pugi::xml_node NextInSubtree(pugi::xml_node cur, const pugi::xml_node& root) {
+    if (cur.first_child()) {
+        return cur.first_child();
+    }
+    while (cur && cur != root && !cur.next_sibling()) {
+        cur = cur.parent();
+    }
+    if (!cur || cur == root) {
+        return {};
+    }
+    return cur.next_sibling();
+}
+
 bool HasDuplicateAttributes(const pugi::xml_node& root) {
     std::vector<std::string_view> names;
-    pugi::xml_node cur = root;
-    while (cur) {
+    for (pugi::xml_node cur = root; cur; cur = NextInSubtree(cur, root)) {
         if (cur.first_attribute() && cur.first_attribute().next_attribute()) {
             names.clear();
             for (const pugi::xml_attribute attr : cur.attributes()) {
@@ -147,17 +169,6 @@ bool HasDuplicateAttributes(const pugi::xml_node& root) {
                 return true;
             }
         }
-        if (cur.first_child()) {
-            cur = cur.first_child();
-            continue;
-        }
-        while (cur && cur != root && !cur.next_sibling()) {
-            cur = cur.parent();
-        }
-        if (!cur || cur == root) {
-            break;
-        }
-        cur = cur.next_sibling();
     }
     return false;
 }
@@ -226,24 +237,11 @@ std::string TextOf(const pugi::xpath_node& node) {
         default:
             return ToValidUtf8(start.value());
     }
-    // Walks the subtree without recursion: documents from outside may nest deeply.
     std::string out;
-    pugi::xml_node cur = start.first_child();
-    while (cur) {
+    for (pugi::xml_node cur = start.first_child(); cur; cur = NextInSubtree(cur, start)) {
         if (cur.type() == pugi::node_pcdata || cur.type() == pugi::node_cdata) {
             out += cur.value();
         }
-        if (cur.first_child()) {
-            cur = cur.first_child();
-            continue;
-        }
-        while (cur && cur != start && !cur.next_sibling()) {
-            cur = cur.parent();
-        }
-        if (!cur || cur == start) {
-            break;
-        }
-        cur = cur.next_sibling();
     }
     return ToValidUtf8(out);
 }

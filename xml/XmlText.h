@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "xml/CXmlNode.h"
+
 namespace Tavix::detail {
 
 // Everything a DOM keeps (declaration, comments, processing instructions, doctype); whitespace-only
@@ -14,6 +16,10 @@ namespace Tavix::detail {
 constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration |
                                    pugi::parse_comments | pugi::parse_pi | pugi::parse_doctype |
                                    pugi::parse_fragment;
+
+// A handle to a null node: what every lookup hands out for "not found" and "failed". Empty only
+// when not even that could be allocated.
+CXmlNodePtr NullNode();
 
 // Invalid UTF-8 sequences become U+FFFD, as a code-page conversion would make them.
 std::string ToValidUtf8(std::string_view text);
