@@ -19,6 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Enough of the target's name to tell whose download it is, short enough that a target name at
+// the file system's limit still leaves room for the prefix and suffix.
+constexpr std::string::size_type kTempNameKeep = 32;
+
 // A name of its own for every download in progress, next to the target so that the final
 // rename stays on one file system. The leading dot keeps it out of casual listings.
 std::string TempPathFor(const std::string& localPath) {
@@ -33,6 +37,7 @@ std::string TempPathFor(const std::string& localPath) {
     std::string folder =
         slash == std::string::npos ? std::string() : localPath.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? localPath : localPath.substr(slash + 1);
+    if (name.size() > kTempNameKeep) name.resize(kTempNameKeep);
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%016llx.part", static_cast<unsigned long long>(n));
     return folder + "." + name + suffix;

@@ -106,6 +106,16 @@ TEST_F(DownloadFileTest, BodyWithoutLengthReplacesTheFileWithWhateverArrives) {
     EXPECT_EQ(ReadFile(m_folder / "zero.bin"), "");
 }
 
+// The temporary file lives next to the target: a name near the file system's limit must still
+// leave room for it.
+TEST_F(DownloadFileTest, NameAtTheFileSystemsLimitIsStored) {
+    const std::string name = std::string(250, 'n') + ".mp3";
+    m_site.SetFile("/long.mp3", "long name");
+    DownloadFile(Url("long.mp3"), m_folder / name);
+    EXPECT_EQ(ReadFile(m_folder / name), "long name");
+    EXPECT_EQ(Listing(m_folder.Path()), name);
+}
+
 TEST_F(DownloadFileTest, SlowAnswerArrivesWhole) {
     CFakeContentSite::Answer slow;
     slow.body = std::string(64 * 1024, 'z');
