@@ -130,13 +130,16 @@ void LocalFileClear(const std::string& dataFolder) {
 }
 
 unsigned EncoderDownloadThreadProc(void* /*param*/) {
+    // Without a known executable folder the path would name the file-system root.
+    if (g_exeFolder.empty()) return 1;
     DownloadFile(ContentSiteBaseUrl() + kEncoderLibraryName,
                  g_exeFolder + "/" + kEncoderLibraryName);
     return 1;
 }
 
 bool StartEncoderDownloadIfMissing(std::function<void()> onFinished) {
-    if (FileExists((g_exeFolder + "/" + kEncoderLibraryName).c_str())) return false;
+    if (g_exeFolder.empty() || FileExists((g_exeFolder + "/" + kEncoderLibraryName).c_str()))
+        return false;
     try {
         std::thread([done = std::move(onFinished)] {
             EncoderDownloadThreadProc(nullptr);

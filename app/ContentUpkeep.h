@@ -31,13 +31,14 @@ bool DeleteFolderTree(const std::string& folder);
 // it until the next start.
 void LocalFileClear(const std::string& dataFolder);
 
-// The encoder download worker: fetches the content site's kEncoderLibraryName into g_exeFolder.
-// The parameter is not read. Returns 1.
+// The encoder download worker: fetches the content site's kEncoderLibraryName into g_exeFolder
+// (nothing when that is unknown). The parameter is not read. Returns 1.
 unsigned EncoderDownloadThreadProc(void* param);
 
 // Start-up's last step: when g_exeFolder holds no kEncoderLibraryName, starts a detached worker
 // running EncoderDownloadThreadProc and returns true at once; onFinished, when given, runs last
-// on that worker. Returns false when the library is there (or no thread could be started).
+// on that worker. Returns false when the library is there, when the executable folder is
+// unknown, or when no thread could be started.
 bool StartEncoderDownloadIfMissing(std::function<void()> onFinished = {});
 
 }  // namespace vexa

@@ -56,6 +56,14 @@ TEST_F(EncoderDownloadTest, PresentLibraryStartsNoDownload) {
     EXPECT_EQ(ReadFile(m_exe / "liblame_enc.so"), "installed");
 }
 
+TEST_F(EncoderDownloadTest, UnknownExecutableFolderFetchesNothing) {
+    m_site.SetFile("/liblame_enc.so", "from the site");
+    g_exeFolder.clear();
+    EXPECT_FALSE(StartEncoderDownloadIfMissing());
+    EXPECT_EQ(EncoderDownloadThreadProc(nullptr), 1u);
+    EXPECT_TRUE(m_site.Requests().empty());
+}
+
 TEST_F(EncoderDownloadTest, MissingLibraryIsFetchedWithoutBlockingTheCaller) {
     const std::string library(200000, '\x7f');
     m_site.SetFile("/liblame_enc.so", library);
