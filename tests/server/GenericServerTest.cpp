@@ -185,6 +185,7 @@ TEST(GenericServerLifecycle, ClientTimeoutClosesAnIdleConnection) {
     ASSERT_EQ(1, server.Run(0, 300));
     CLoopbackClient idle;
     ASSERT_TRUE(idle.Connect(server.ListenPort()));
+    EXPECT_FALSE(idle.WaitClosed(100)) << "closed before its time-out";
     EXPECT_TRUE(idle.WaitClosed(5000));
 
     CTestServer patient;  // no time-out: open until the server stops

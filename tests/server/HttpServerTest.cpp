@@ -230,6 +230,13 @@ TEST_F(HttpServerTest, CompletenessAndUnparsableRequests) {
     EXPECT_TRUE(closed);
 }
 
+TEST_F(HttpServerTest, EveryStartBeginsANewRunLog) {
+    ASSERT_EQ(1, server.WriteLog("from the previous run", "Test", 0));
+    StartServer();
+    EXPECT_EQ("", testing::ReadRunLog());
+    EXPECT_TRUE(fs::is_directory(root)) << "the root is created on start";
+}
+
 TEST_F(HttpServerTest, DeletedRootIsRebuiltBySubFolderFetchesOnly) {
     site.SetFile("/snd/b.mp3", "B");
     site.SetFile("/top.mp3", "T");
