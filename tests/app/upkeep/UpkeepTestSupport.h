@@ -50,6 +50,7 @@ inline std::optional<std::vector<std::pair<std::string, std::string>>> ReadRecor
     if (!doc.Open(path.c_str()) || doc.GetRoot()->GetName() != "root") return std::nullopt;
     std::vector<std::pair<std::string, std::string>> records;
     Tavix::CXmlNodesPtr children = doc.GetRoot()->GetChildren();
+    records.reserve(static_cast<std::size_t>(children->GetCount()));
     for (int i = 0; i < children->GetCount(); ++i)
         records.emplace_back(children->GetItem(i)->GetName(), children->GetItem(i)->GetValue());
     return records;
