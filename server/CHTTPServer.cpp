@@ -1,6 +1,7 @@
 #include "server/CHTTPServer.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 
 #include "server/ContentSite.h"
@@ -92,7 +93,10 @@ std::string LowerAscii(std::string s) {
 
 struct CHTTPServer::SFetchSlot {
     std::mutex lock;
+    // Under m_fetchLock:
     int users = 0;
+    std::uint64_t refreshes = 0;  // refreshes finished
+    std::string lastUrl;          // the URL of the last of them
 };
 
 CHTTPServer::CHTTPServer()
@@ -168,20 +172,35 @@ int CHTTPServer::IsRequestComplete(const std::string& request) {
 void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
                         bool onlyWhenMissing) {
     SFetchSlot* slot;
-    bool joined;
+    std::uint64_t seen;
     {
         std::lock_guard<std::mutex> g(m_fetchLock);
         auto& entry = m_fetchSlots[localPath];
         if (!entry) entry = std::make_unique<SFetchSlot>();
         slot = entry.get();
-        joined = slot->users++ > 0;
+        ++slot->users;
+        seen = slot->refreshes;
     }
     {
-        // A refresh that found one of the same file under way takes that one's result, so an
-        // unreachable site costs its time-out once, not once per waiting connection.
         std::lock_guard<std::mutex> turn(slot->lock);
-        bool needed = onlyWhenMissing ? !FileExists(localPath.c_str()) : !joined;
-        if (needed) DownloadFile(url, localPath);
+        bool needed;
+        if (onlyWhenMissing) {
+            needed = !FileExists(localPath.c_str());
+        } else {
+            // A refresh of the same URL that finished while this one waited stands for it, so an
+            // unreachable site costs its time-out once, not once per waiting connection. Another
+            // URL stored under the same name (XML documents drop their query) is fetched anew.
+            std::lock_guard<std::mutex> g(m_fetchLock);
+            needed = !(slot->refreshes > seen && slot->lastUrl == url);
+        }
+        if (needed) {
+            DownloadFile(url, localPath);
+            if (!onlyWhenMissing) {
+                std::lock_guard<std::mutex> g(m_fetchLock);
+                ++slot->refreshes;
+                slot->lastUrl = url;
+            }
+        }
     }
     std::lock_guard<std::mutex> g(m_fetchLock);
     if (--slot->users == 0) m_fetchSlots.erase(localPath);

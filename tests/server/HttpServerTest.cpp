@@ -291,6 +291,22 @@ TEST_F(HttpServerTest, SimultaneousRefreshesShareOneFetch) {
     EXPECT_GE(site.CountOf("/slow.xml"), 2u) << "a later request refreshes again";
 }
 
+TEST_F(HttpServerTest, SimultaneousRefreshesOfOtherQueriesEachFetchTheirOwn) {
+    site.SetFile("/r/report.xml?a", "<a/>");
+    site.SetFile("/r/report.xml?b", "<b/>");
+    site.SetDelay("/r/report.xml?a", 500);
+    site.SetDelay("/r/report.xml?b", 500);
+    StartServer();
+    std::thread first([&] { Get("/r/report.xml?a"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::thread second([&] { Get("/r/report.xml?b"); });
+    first.join();
+    second.join();
+    EXPECT_EQ(1u, site.CountOf("/r/report.xml?a"));
+    EXPECT_EQ(1u, site.CountOf("/r/report.xml?b"))
+        << "a refresh under way for ?a must not stand for ?b";
+}
+
 // The data folder is not offered to the network: another address of this machine is refused.
 TEST_F(HttpServerTest, ListensOnLoopbackOnly) {
     StartServer();
