@@ -28,7 +28,7 @@ bool Append(char* header, std::size_t& used, const char* text) {
 CHttpSocket::CHttpSocket()
     : m_port(80),
       m_bConnected(false),
-      m_s(platform::kNoSocket),
+      m_s(platform::blocking::kNoSocket),
       m_bHostResolved(false),
       m_nCurIndex(0),
       m_bResponsed(false),
@@ -42,7 +42,7 @@ CHttpSocket::CHttpSocket()
 CHttpSocket::CHttpSocket(const CHttpSocket& other)
     : m_port(other.m_port),
       m_bConnected(false),
-      m_s(platform::DuplicateSocket(other.m_s)),
+      m_s(platform::blocking::DuplicateSocket(other.m_s)),
       m_bHostResolved(other.m_bHostResolved),
       m_nCurIndex(other.m_nCurIndex),
       m_bResponsed(other.m_bResponsed),
@@ -51,14 +51,14 @@ CHttpSocket::CHttpSocket(const CHttpSocket& other)
     std::memcpy(m_ResponseHeader, other.m_ResponseHeader, sizeof m_ResponseHeader);
     std::memcpy(m_ipaddr, other.m_ipaddr, sizeof m_ipaddr);
     std::memcpy(m_hostAddress, other.m_hostAddress, sizeof m_hostAddress);
-    m_bConnected = other.m_bConnected && m_s != platform::kNoSocket;
+    m_bConnected = other.m_bConnected && m_s != platform::blocking::kNoSocket;
 }
 
 CHttpSocket& CHttpSocket::operator=(const CHttpSocket& other) {
     if (this == &other) return *this;
     CloseSocket();
-    m_s = platform::DuplicateSocket(other.m_s);
-    m_bConnected = other.m_bConnected && m_s != platform::kNoSocket;
+    m_s = platform::blocking::DuplicateSocket(other.m_s);
+    m_bConnected = other.m_bConnected && m_s != platform::blocking::kNoSocket;
     m_port = other.m_port;
     m_bHostResolved = other.m_bHostResolved;
     m_nCurIndex = other.m_nCurIndex;
@@ -78,12 +78,12 @@ CHttpSocket::~CHttpSocket() {
 int CHttpSocket::Socket() {
     if (m_bConnected) return 0;
     // A socket left from a failed connect cannot be connected again; start with a fresh one.
-    if (m_s != platform::kNoSocket) {
-        platform::CloseSocket(m_s);
-        m_s = platform::kNoSocket;
+    if (m_s != platform::blocking::kNoSocket) {
+        platform::blocking::CloseSocket(m_s);
+        m_s = platform::blocking::kNoSocket;
     }
-    platform::SocketHandle s = platform::CreateTcpSocket();
-    if (s == platform::kNoSocket) {
+    platform::blocking::SocketHandle s = platform::blocking::CreateTcpSocket();
+    if (s == platform::blocking::kNoSocket) {
         ReportFailure("socket()");
         return 0;
     }
@@ -95,7 +95,7 @@ int CHttpSocket::Connect(const char* host, int port) {
     if (host == nullptr) return 0;
     if (m_bConnected) CloseSocket();
     m_port = port;
-    if (!platform::ResolveHostV4(host, m_hostAddress)) {
+    if (!platform::blocking::ResolveHostV4(host, m_hostAddress)) {
         m_bHostResolved = false;
         ReportFailure("gethostbyname()");
         return 0;
@@ -103,7 +103,7 @@ int CHttpSocket::Connect(const char* host, int port) {
     m_bHostResolved = true;
     std::snprintf(m_ipaddr, sizeof m_ipaddr, "%d.%d.%d.%d", m_hostAddress[0], m_hostAddress[1],
                   m_hostAddress[2], m_hostAddress[3]);
-    if (!platform::ConnectV4(m_s, m_hostAddress, port)) {
+    if (!platform::blocking::ConnectV4(m_s, m_hostAddress, port)) {
         ReportFailure("connect()");
         return 0;
     }
@@ -158,7 +158,7 @@ int CHttpSocket::SendRequest(const char* header, long length) {
     if (header == nullptr) header = m_requestheader;
     if (length == 0) length = static_cast<long>(std::strlen(header));
     if (length < 0) return 0;
-    if (platform::SendAll(m_s, header, static_cast<std::size_t>(length)) < 0) {
+    if (platform::blocking::SendAll(m_s, header, static_cast<std::size_t>(length)) < 0) {
         ReportFailure("send()");
         return 0;
     }
@@ -171,19 +171,19 @@ int CHttpSocket::SendRequest(const char* header, long length) {
 
 long CHttpSocket::Receive(char* buffer, long size) {
     if (!m_bConnected || buffer == nullptr || size <= 0) return 0;
-    long n = platform::ReceiveSome(m_s, buffer, static_cast<std::size_t>(size));
+    long n = platform::blocking::ReceiveSome(m_s, buffer, static_cast<std::size_t>(size));
     if (n <= 0) CloseSocket();
     return n;
 }
 
 int CHttpSocket::CloseSocket() {
-    if (m_s != platform::kNoSocket) {
-        if (!platform::CloseSocket(m_s)) {
+    if (m_s != platform::blocking::kNoSocket) {
+        if (!platform::blocking::CloseSocket(m_s)) {
             ReportFailure("closesocket()");
             return 0;
         }
     }
-    m_s = platform::kNoSocket;
+    m_s = platform::blocking::kNoSocket;
     m_bConnected = false;
     return 1;
 }
@@ -196,7 +196,7 @@ int CHttpSocket::GetRequestHeader(char* buffer, int size) const {
 }
 
 int CHttpSocket::SetTimeout(int milliseconds, int kind) {
-    if (!platform::SetSocketTimeout(m_s, milliseconds, kind == 0)) {
+    if (!platform::blocking::SetSocketTimeout(m_s, milliseconds, kind == 0)) {
         ReportFailure("setsockopt()");
         return 0;
     }
@@ -210,7 +210,8 @@ void CHttpSocket::ReadResponseHeader() {
     // One byte at a time, so that not a byte of the body is taken from the socket.
     while (count < kHeaderSize) {
         char c = 0;
-        if (platform::ReceiveSome(m_s, &c, 1) <= 0) break;  // closed or timed out: keep what came
+        if (platform::blocking::ReceiveSome(m_s, &c, 1) <= 0)
+            break;  // closed or timed out: keep what came
         m_ResponseHeader[count++] = c;
         if (count >= 4 && std::memcmp(m_ResponseHeader + count - 4, "\r\n\r\n", 4) == 0) break;
     }

@@ -68,7 +68,7 @@ class VEXA_HTTPSOCKET_API CHttpSocket {
     int m_port;
     char m_ipaddr[256];
     bool m_bConnected;
-    platform::SocketHandle m_s;
+    platform::blocking::SocketHandle m_s;
     std::uint8_t m_hostAddress[4];  // the last name lookup's first address
     bool m_bHostResolved;
     int m_nCurIndex;

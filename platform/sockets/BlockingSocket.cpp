@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace vexa::platform {
+namespace vexa::platform::blocking {
 namespace {
 
 int Fd(SocketHandle socket) {
@@ -107,4 +107,4 @@ SocketHandle DuplicateSocket(SocketHandle socket) {
     return fd < 0 ? kNoSocket : fd;
 }
 
-}  // namespace vexa::platform
+}  // namespace vexa::platform::blocking

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vexa::platform {
+namespace vexa::platform::blocking {
 
 using SocketHandle = std::intptr_t;
 // The platform's "no socket" value (descriptor 0 is a valid socket here, so it cannot be that).
@@ -36,4 +36,4 @@ bool SetSocketTimeout(SocketHandle socket, int milliseconds, bool receive);
 // A second handle on the same connection, owned and closed on its own; kNoSocket on failure.
 SocketHandle DuplicateSocket(SocketHandle socket);
 
-}  // namespace vexa::platform
+}  // namespace vexa::platform::blocking
