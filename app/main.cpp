@@ -11,6 +11,8 @@
 #include "platform/audio/IMixerDevices.h"
 #include "platform/audio/IWaveDevices.h"
 #include "platform/core/MessageBox.h"
+#include "platform/draw/IScopeWindow.h"
+#include "platform/drawgtk/CGtkScopeWindows.h"
 #include "platform/glib/CGlibUiLoop.h"
 #include "platform/gtk/CGtkMessageBox.h"
 #include "platform/gtk/GuiInit.h"
@@ -32,6 +34,9 @@ int main(int argc, char** argv) {
     vexa::platform::SetWaveDevices(&waveDevices);
     vexa::platform::CAlsaMixerDevices mixerDevices;
     vexa::platform::SetMixerDevices(&mixerDevices);
+    // The developer's on-screen waveform view; without it the display draws off screen only.
+    vexa::platform::CGtkScopeWindows scopeWindows;
+    if (vexa::platform::CGtkScopeWindows::Wanted()) vexa::platform::SetScopeWindows(&scopeWindows);
 
     vexa::CMireloDlg::Platform platform;
     platform.createWindow = [] { return vexa::platform::CreateDialogWindow(); };
@@ -42,6 +47,7 @@ int main(int argc, char** argv) {
     if (vexa::platform::DebugTraceEnabled()) app.SetTrace(vexa::platform::DebugTrace);
     app.InitInstance();
 
+    vexa::platform::SetScopeWindows(nullptr);
     vexa::platform::SetMixerDevices(nullptr);
     vexa::platform::SetWaveDevices(nullptr);
     vexa::platform::SetMessageBoxService(nullptr);

@@ -17,7 +17,9 @@ if(VEXA_GUI)
     ENABLE_EXPORTS ON)
   target_link_libraries(vexa PRIVATE
     vexa_app_shell vexa_app_cli vexa_platform_glib vexa_platform_gtk vexa_platform_webkit
-    vexa_platform_alsa vexa_net)
+    vexa_platform_alsa vexa_platform_drawgtk vexa_net)
+  # The recorder loads the encoder library from the program's folder: build it with the program.
+  add_dependencies(vexa lame_enc)
   if(TARGET vexa_movie_host)
     add_dependencies(vexa vexa_movie_host)
   endif()

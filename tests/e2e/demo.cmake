@@ -4,7 +4,8 @@
 if(VEXA_GUI AND VEXA_DEMO_SITE_BUILT AND TARGET vexa)
   add_test(NAME e2e_demo_happy_path
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/demo/happy-path.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
-  set_tests_properties(e2e_demo_happy_path PROPERTIES LABELS "e2e;app" TIMEOUT 300)
+  set_tests_properties(e2e_demo_happy_path PROPERTIES LABELS "e2e;app" TIMEOUT 300
+    RESOURCE_LOCK vexa_desktop)
 endif()
 # The upload sink's multipart handling, which the e2e tests rely on for their verdicts.
 find_program(VEXA_PYTHON3 python3)

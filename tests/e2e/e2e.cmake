@@ -31,7 +31,8 @@ if(VEXA_GUI AND TARGET vexa)
   add_test(NAME e2e_app_movie_host
     COMMAND ${VEXA_XVFB_RUN} -a -s "-screen 0 1024x768x24 -noreset" $<TARGET_FILE:vexa_e2e_app>
             --gtest_output=xml:${CMAKE_CURRENT_BINARY_DIR}/host/e2e-app.xml)
-  set_tests_properties(e2e_app_movie_host PROPERTIES LABELS "e2e;app" TIMEOUT 240)
+  set_tests_properties(e2e_app_movie_host PROPERTIES LABELS "e2e;app" TIMEOUT 240
+    RESOURCE_LOCK vexa_desktop)
 endif()
 
 # The movie view's text helpers (they live with the web view, so desktop builds only).

@@ -26,6 +26,7 @@ if(VEXA_GUI AND DEFINED VEXA_PACKAGING_DIR)
     add_test(NAME e2e_package_install_and_run
       COMMAND ${CMAKE_CURRENT_LIST_DIR}/package/install-and-run.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
     set_tests_properties(e2e_package_install_and_run PROPERTIES LABELS "e2e;app" TIMEOUT 600
+      RESOURCE_LOCK vexa_desktop
       RUN_SERIAL TRUE)
   endif()
 endif()
