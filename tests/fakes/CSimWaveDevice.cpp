@@ -85,6 +85,7 @@ class CSimWaveDevices::CDevice : public IMessageTarget {
         if (rc != MMSYSERR_NOERROR) return rc;
         Halt();
         while (!m_queue.empty()) Return();
+        PostReturned();
         return MMSYSERR_NOERROR;
     }
     MMRESULT Close() {
@@ -134,6 +135,7 @@ class CSimWaveDevices::CDevice : public IMessageTarget {
             m_doneBytes += take;
             if (front.done >= header->dwBufferLength) Return();
         }
+        PostReturned();
     }
 
   private:
@@ -161,7 +163,19 @@ class CSimWaveDevices::CDevice : public IMessageTarget {
         m_queue.pop_front();
         front.header->dwFlags = (front.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
         if (m_input) front.header->dwBytesRecorded = front.done;
-        Post(m_input ? MM_WIM_DATA : MM_WOM_DONE, reinterpret_cast<std::intptr_t>(front.header));
+        m_returned.push_back(front.header);
+    }
+    // The last thing a call does: a loop that runs the owner's handler at once lets the owner
+    // close and release this device before the posts return.
+    void PostReturned() {
+        std::vector<WAVEHDR*> returned;
+        returned.swap(m_returned);
+        WindowHandle notify = m_notify;
+        std::uint32_t msg = m_input ? MM_WIM_DATA : MM_WOM_DONE;
+        std::uintptr_t serial = m_serial;
+        if (notify == 0) return;
+        for (WAVEHDR* header : returned)
+            UiLoop().PostMessage(notify, msg, serial, reinterpret_cast<std::intptr_t>(header));
     }
     void Post(std::uint32_t msg, std::intptr_t lParam) {
         if (m_notify != 0) UiLoop().PostMessage(m_notify, msg, m_serial, lParam);
@@ -174,6 +188,7 @@ class CSimWaveDevices::CDevice : public IMessageTarget {
     std::uintptr_t m_serial;
     WindowHandle m_window = 0;
     std::deque<Entry> m_queue;
+    std::vector<WAVEHDR*> m_returned;
     bool m_running = false;
     bool m_paused = false;
     bool m_closed = false;
