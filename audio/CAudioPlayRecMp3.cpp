@@ -46,15 +46,7 @@ bool CAudioPlayRec::LoadEncoder() {
         m_ForMp3_Proc_hDeinitStream == nullptr || m_ForMp3_Proc_hCloseStream == nullptr ||
         m_ForMp3_Proc_hVersion == nullptr || m_ForMp3_Proc_hWriteVBRHeader == nullptr) {
         platform::ShowMessageBox("Unable to get LAME interfaces");
-        platform::FreeDynamicLibrary(library);
-        m_hLameDll = nullptr;
-        m_ForMp3_Proc_hInitStream = nullptr;
-        m_ForMp3_Proc_hEncodeChunk = nullptr;
-        m_ForMp3_Proc_hDeinitStream = nullptr;
-        m_ForMp3_Proc_hCloseStream = nullptr;
-        m_ForMp3_Proc_hVersion = nullptr;
-        m_ForMp3_Proc_hWriteVBRHeader = nullptr;
-        m_ForMp3_Proc_hWriteInfoTag = nullptr;
+        UnloadEncoder();
         return false;
     }
     BE_VERSION version;
