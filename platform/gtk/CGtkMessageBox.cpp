@@ -1,5 +1,7 @@
 #include "platform/gtk/CGtkMessageBox.h"
 
+#include "platform/gtk/GuiInit.h"
+
 namespace vexa::platform {
 
 namespace {
@@ -21,6 +23,8 @@ GtkWindow* VisibleMainWindow() {
 }  // namespace
 
 void CGtkMessageBox::Show(const std::string& text, const std::string& caption) {
+    // The trace names every box, so a run's log tells what the user was shown.
+    if (DebugTraceEnabled()) DebugTrace("message box: " + text);
     GtkWindow* parent = m_parent != nullptr ? m_parent : VisibleMainWindow();
     GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                             GTK_BUTTONS_OK, "%s", text.c_str());
@@ -29,6 +33,7 @@ void CGtkMessageBox::Show(const std::string& text, const std::string& caption) {
     if (parent == nullptr) gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER);
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
+    if (DebugTraceEnabled()) DebugTrace("message box closed");
 }
 
 }  // namespace vexa::platform

@@ -20,7 +20,8 @@ if(VEXA_GUI AND TARGET vexa)
 
   pkg_check_modules(VEXA_E2E_X11 REQUIRED IMPORTED_TARGET x11)
   add_executable(vexa_e2e_app ${CMAKE_CURRENT_LIST_DIR}/host/AppEndToEndTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/host/XCloseRequest.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/host/XCloseRequest.cpp
+    ${CMAKE_SOURCE_DIR}/tests/audio/mp3/Mp3TestSupport.cpp)
   target_link_libraries(vexa_e2e_app PRIVATE vexa_test_fakes GTest::gtest GTest::gtest_main
     PkgConfig::VEXA_E2E_X11 Threads::Threads)
   target_compile_definitions(vexa_e2e_app PRIVATE
@@ -28,6 +29,13 @@ if(VEXA_GUI AND TARGET vexa)
     VEXA_E2E_MOVIE="${e2e_movie}"
     VEXA_E2E_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/host")
   add_dependencies(vexa_e2e_app vexa vexa_e2e_movie)
+  # The voice exercise needs the paced test device as microphone and speaker.
+  if(TARGET asound_module_pcm_vexapaced)
+    target_compile_definitions(vexa_e2e_app PRIVATE
+      VEXA_E2E_PACED_MODULE="${VEXA_ALSA_PACED_MODULE}"
+      VEXA_E2E_PACED_CONFIG_TOOL="${VEXA_ALSA_PACED_CONFIG_TOOL}")
+    add_dependencies(vexa_e2e_app asound_module_pcm_vexapaced)
+  endif()
   add_test(NAME e2e_app_movie_host
     COMMAND ${VEXA_XVFB_RUN} -a -s "-screen 0 1024x768x24 -noreset" $<TARGET_FILE:vexa_e2e_app>
             --gtest_output=xml:${CMAKE_CURRENT_BINARY_DIR}/host/e2e-app.xml)

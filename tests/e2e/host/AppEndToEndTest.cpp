@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/audio/mp3/Mp3TestSupport.h"
 #include "tests/fakes/CFakeContentSite.h"
 #include "tests/fakes/CUploadSinkFake.h"
 
@@ -105,13 +108,38 @@ struct Geometry {
     bool ok = false;
 };
 
-std::string MainWindowId() {
+// The window a visible window of the program is transient for (0 for a top-level window).
+unsigned long TransientFor(const std::string& id) {
+    std::string out = Shell("xprop -id " + id + " WM_TRANSIENT_FOR 2>/dev/null");
+    std::smatch m;
+    static const std::regex owner("window id # (0x[0-9a-fA-F]+)");
+    return std::regex_search(out, m, owner) ? std::stoul(m[1], nullptr, 16) : 0;
+}
+
+std::vector<std::string> ProgramWindows() {
     std::string out = Shell("xdotool search --onlyvisible --class '^vexa$' 2>/dev/null");
     std::istringstream lines(out);
-    std::string id, last;
+    std::vector<std::string> ids;
+    std::string id;
     while (std::getline(lines, id))
-        if (!id.empty()) last = id;
+        if (!id.empty()) ids.push_back(id);
+    return ids;
+}
+
+// The program's main window: the last visible window of its class that is no message box.
+std::string MainWindowId() {
+    std::string last;
+    for (const std::string& id : ProgramWindows())
+        if (TransientFor(id) == 0) last = id;
     return last;
+}
+
+// The program's message boxes: its windows transient for another.
+std::vector<std::string> MessageBoxWindows() {
+    std::vector<std::string> boxes;
+    for (const std::string& id : ProgramWindows())
+        if (TransientFor(id) != 0) boxes.push_back(id);
+    return boxes;
 }
 
 Geometry WindowGeometry(const std::string& id) {
@@ -195,7 +223,8 @@ class AppEndToEnd : public ::testing::Test {
             std::string var = *e;
             for (const char* drop :
                  {"APPDATA=", "XDG_STATE_HOME=", "XDG_DATA_HOME=", "LANG=", "LC_ALL=",
-                  "G_MESSAGES_DEBUG=", "VEXA_CONTENT_SITE=", "VEXA_UPLOAD_HOST="})
+                  "G_MESSAGES_DEBUG=", "VEXA_CONTENT_SITE=", "VEXA_UPLOAD_HOST=",
+                  "ALSA_CONFIG_PATH=", "GST_PLUGIN_FEATURE_RANK="})
                 if (var.rfind(drop, 0) == 0) var.clear();
             if (!var.empty()) env.push_back(var);
         }
@@ -208,6 +237,7 @@ class AppEndToEnd : public ::testing::Test {
         env.push_back("VEXA_CONTENT_SITE=" + m_site.BaseUrl());
         env.push_back("VEXA_UPLOAD_HOST=" + m_sink.HostPort());
         env.push_back(m_marker);
+        for (const std::string& var : m_extraEnv) env.push_back(var);
         std::vector<char*> envp;
         envp.reserve(env.size() + 1);
         for (std::string& var : env) envp.push_back(var.data());
@@ -271,6 +301,7 @@ class AppEndToEnd : public ::testing::Test {
     CFakeContentSite m_site;
     CUploadSinkFake m_sink;
     std::string m_dir, m_dataFolder, m_marker, m_movie, m_log;
+    std::vector<std::string> m_extraEnv;
     pid_t m_pid = -1;
     Clock::time_point m_started;
 };
@@ -433,5 +464,143 @@ TEST_F(AppEndToEnd, TheCloseBoxStopsTheServerAndEndsCleanly) {
     EXPECT_TRUE(WaitFor([&] { return MarkedProcesses(m_marker).empty(); }, 10000))
         << "processes left behind";
 }
+
+#if defined(VEXA_E2E_PACED_MODULE) && defined(VEXA_E2E_PACED_CONFIG_TOOL)
+
+// The voice exercise with the paced test device as the microphone and speaker: the device
+// "hears" a spoken sentence and keeps what is played to it.
+class VoiceEndToEnd : public AppEndToEnd {
+  protected:
+    void SetUp() override {
+        AppEndToEnd::SetUp();
+        if (HasFatalFailure()) return;
+        m_speech = m_dir + "/speech.raw";
+        m_played = m_dir + "/played.raw";
+        std::string wav = m_dir + "/speech.wav";
+        std::string make = "espeak-ng -s 130 -w '" + wav +
+                           "' 'Apple. I can say apple! The little fox jumps over the lazy dog. "
+                           "One, two, three, four, five.' && sox '" +
+                           wav + "' -t raw -e signed-integer -b 16 -c 1 -r 22050 '" + m_speech +
+                           "' && sh '" VEXA_E2E_PACED_CONFIG_TOOL "' '" + m_dir +
+                           "/asound.conf' '" VEXA_E2E_PACED_MODULE "' '" + m_speech + "' '" +
+                           m_played + "'";
+        ASSERT_EQ(std::system(make.c_str()), 0) << make;
+        m_extraEnv.push_back("ALSA_CONFIG_PATH=" + m_dir + "/asound.conf");
+        // The web view's own audio (the player's silent output) would open the same device,
+        // directly or through OpenAL, and truncate what it keeps: GStreamer gets no usable sink.
+        m_extraEnv.push_back(
+            "GST_PLUGIN_FEATURE_RANK=alsasink:NONE,openalsink:NONE,pulsesink:NONE,"
+            "jackaudiosink:NONE,oss4sink:NONE,osssink:NONE");
+        m_site.SetFile("/e2e/mode.xml", "<voice/>");
+        m_recordings = m_dir + "/state/quinbery/";
+    }
+
+    std::vector<std::int16_t> Samples(const std::string& rawPath) {
+        std::string bytes = ReadFile(rawPath);
+        std::vector<std::int16_t> samples(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+        return samples;
+    }
+
+    std::string m_speech, m_played, m_recordings;
+};
+
+TEST_F(VoiceEndToEnd, RecordsPlaysAndUploadsTheChildsVoice) {
+    using vexa::testing::CommandOutput;
+    using vexa::testing::Correlation;
+    using vexa::testing::DecodeMp3;
+    using vexa::testing::ReadWavSamples;
+    Launch();
+
+    // "PlayLuYin" while capturing: the recorder refuses with its message box, over the main
+    // window, and the movie's call waits until the box is closed.
+    ASSERT_TRUE(WaitFor([&] { return TraceIndex("message box: Class status error") != -1; }, 90000))
+        << "no refusal shown; log:\n"
+        << ReadFile(m_log);
+    std::vector<std::string> boxes;
+    ASSERT_TRUE(WaitFor([&] { return !(boxes = MessageBoxWindows()).empty(); }, 10000))
+        << "the message box is not on screen";
+    ASSERT_EQ(boxes.size(), 1u);
+    std::string window = MainWindowId();
+    ASSERT_FALSE(window.empty());
+    EXPECT_EQ(TransientFor(boxes[0]), std::stoul(window));
+    Screenshot("e2e-voice-refused");
+    EXPECT_TRUE(ValuesOf(Reports(m_site), "refused").empty())
+        << "the call did not wait for the box";
+    ASSERT_TRUE(SendCloseRequest(boxes[0]));
+    ASSERT_TRUE(WaitForReport("refused", 1, 10000)) << ReadFile(m_log);
+    EXPECT_NE(TraceIndex("message box closed"), -1);
+    EXPECT_EQ(ValuesOf(Reports(m_site), "PlayLuYin"), std::vector<std::string>{"null"});
+
+    // Stop, listen, send: one upload to the endpoint of type 1 with the ids and the MP3, then
+    // one "UPOK".
+    ASSERT_TRUE(m_sink.WaitForRequests(1, 30000)) << ReadFile(m_log);
+    ASSERT_TRUE(WaitForReport("UPOK", 1, 20000));
+    std::vector<CUploadSinkFake::Received> uploads = m_sink.Requests();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].path, "/Upfile_en.ashx");
+    EXPECT_EQ(uploads[0].Field("uid"), "e2e-7");
+    EXPECT_EQ(uploads[0].Field("tid"), "e2e-12");
+    std::string mp3 = ReadFile(m_recordings + "test.mp3");
+    ASSERT_GT(mp3.size(), 4000u);
+    const std::string fileHead =
+        "filename=\"test.mp3\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    size_t at = uploads[0].body.find(fileHead);
+    ASSERT_NE(at, std::string::npos) << "no file part";
+    EXPECT_EQ(uploads[0].body.substr(at + fileHead.size(), mp3.size()), mp3)
+        << "the uploaded bytes differ from test.mp3";
+    EXPECT_EQ(uploads[0].body.compare(at + fileHead.size() + mp3.size(), 4, "\r\n\r\n"), 0);
+
+    // test.wav: the device's speech, sample for sample, for about the three seconds between
+    // "RecStart" and "RecStop" (less the device's start and the buffer under way at the stop).
+    std::string wav = m_recordings + "test.wav";
+    EXPECT_EQ(CommandOutput("soxi -r '" + wav + "'").value_or("?"), "22050\n");
+    EXPECT_EQ(CommandOutput("soxi -c '" + wav + "'").value_or("?"), "1\n");
+    std::vector<std::int16_t> recorded = ReadWavSamples(wav);
+    std::vector<std::int16_t> speech = Samples(m_speech);
+    ASSERT_GE(recorded.size(), 22050u * 5 / 2);
+    ASSERT_LT(recorded.size(), 22050u * 60);
+    size_t common = std::min(recorded.size(), speech.size());
+    EXPECT_TRUE(std::equal(recorded.begin(), recorded.begin() + common, speech.begin()))
+        << "the recording is not the speech the device captured";
+    // test.mp3: an MPEG layer III stream that decodes to the same speech.
+    std::string kind = CommandOutput("file -b '" + m_recordings + "test.mp3'").value_or("");
+    EXPECT_NE(kind.find("MPEG ADTS, layer III"), std::string::npos) << kind;
+    std::string decodedPath = m_dir + "/decoded.wav";
+    ASSERT_TRUE(DecodeMp3(m_recordings + "test.mp3", decodedPath));
+    std::vector<std::int16_t> decoded = ReadWavSamples(decodedPath);
+    EXPECT_GT(decoded.size(), recorded.size() - 2304);
+    EXPECT_GT(Correlation(decoded, recorded), 0.95);
+
+    // "PlayLuYin" after the stop: the device is played the recording.
+    size_t recordedBytes = recorded.size() * 2;
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(m_played).size() >= recordedBytes; }, 30000))
+        << "played " << ReadFile(m_played).size() << " of " << recordedBytes << " bytes";
+    std::vector<std::int16_t> played = Samples(m_played);
+    ASSERT_GE(played.size(), recorded.size());
+    EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), played.begin()))
+        << "what was played is not the recording";
+
+    // "RecUpload" once test.mp3 is gone: the two fields and no file, and still one "UPOK".
+    ASSERT_EQ(std::remove((m_recordings + "test.mp3").c_str()), 0);
+    m_site.SetFile("/e2e/nomp3.xml", "<go/>");
+    ASSERT_TRUE(m_sink.WaitForRequests(2, 20000));
+    ASSERT_TRUE(WaitForReport("UPOK", 2, 20000));
+    uploads = m_sink.Requests();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[1].path, "/Upfile_qz.ashx");
+    EXPECT_EQ(uploads[1].Field("uid"), "e2e-8");
+    EXPECT_EQ(uploads[1].Field("tid"), "e2e-13");
+    EXPECT_EQ(uploads[1].body.find("filename="), std::string::npos);
+    EXPECT_TRUE(uploads[1].lengthAnnounced);
+    EXPECT_EQ(uploads[1].announcedLength, uploads[1].body.size());
+
+    m_site.SetFile("/e2e/close.xml", "<go/>");
+    EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
+    EXPECT_EQ(ValuesOf(Reports(m_site), "UPOK"), (std::vector<std::string>{"s:", "s:"}));
+    EXPECT_EQ(m_sink.Requests().size(), 2u);
+}
+
+#endif
 
 }  // namespace
