@@ -272,10 +272,14 @@ void CAudioPlayRec::OnInputBufferDone(WAVEHDR* header) {
         }
         KeepWaveSizesCurrent(track);
     }
-    if (m_hLameDll != nullptr) {
-        for (int track = 0; track < kTracks; ++track) {
-            if (m_pMp3File[track] != nullptr) StageMp3Data(track, data[track], length[track]);
-        }
+    // An encoder message box lets the loop run: the capture may be closed meanwhile (and another
+    // one started), and this buffer and its data released with it.
+    const std::uintptr_t serial = m_uWaveInSerial;
+    auto captureGone = [&] { return !m_hWaveIn || m_hWaveIn->Serial() != serial; };
+    for (int track = 0; track < kTracks; ++track) {
+        if (m_hLameDll != nullptr && m_pMp3File[track] != nullptr)
+            StageMp3Data(track, data[track], length[track]);
+        if (captureGone()) return;
     }
 
     rc = m_hWaveIn->PrepareHeader(header);

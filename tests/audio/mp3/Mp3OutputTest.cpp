@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <utility>
 
 #include "platform/core/Paths.h"
 #include "platform/dynlib/DynamicLibrary.h"
@@ -245,6 +247,61 @@ TEST_F(Mp3Output, StreamFailuresAreShownOnceAndCloseEverything) {
 
     EXPECT_FALSE(LibraryMapped(FAULTY_DIR));
     EXPECT_EQ(OpenFileCount(), files);
+}
+
+// Keeps the loop running while a box is open, as a modal box does; at the first box it runs
+// `whileOpen`, which stands for what happens before the user presses OK.
+class CLoopingMessageBox : public platform::IMessageBox {
+  public:
+    CLoopingMessageBox(std::function<void()> whileOpen, platform::IMessageBox* previous)
+        : m_whileOpen(std::move(whileOpen)), m_previous(previous) {
+        platform::SetMessageBoxService(this);
+    }
+    ~CLoopingMessageBox() override { platform::SetMessageBoxService(m_previous); }
+    void Show(const std::string& text, const std::string&) override {
+        texts.push_back(text);
+        if (auto run = std::exchange(m_whileOpen, nullptr)) run();
+    }
+    std::vector<std::string> texts;
+
+  private:
+    std::function<void()> m_whileOpen;
+    platform::IMessageBox* m_previous;
+};
+
+TEST_F(Mp3Output, ACaptureClosedWhileAnEncoderFailureIsShownIsLeftAlone) {
+    Hear(SpeechLikeSignal(22050, 1));
+    UseLibrary(FAULTY_DIR);
+    setenv("VEXA_TEST_LAME_FAULT", "encode:3", 1);
+    for (bool restart : {false, true}) {
+        SCOPED_TRACE(restart ? "a new capture started" : "closed");
+        CreateEngine();
+        ASSERT_TRUE(m_engine->StartRecording(0));
+        ASSERT_TRUE(m_engine->OpenOutput(0, "test.wav"));
+        ASSERT_TRUE(m_engine->OpenOutput(0, "test.mp3"));
+        // The recording is stopped while the box is up, and the stop timer closes it; the
+        // buffer whose chunk failed must not be queued again, least of all at a new device.
+        CLoopingMessageBox box(
+            [&] {
+                m_engine->Stop();
+                m_loop.RunFor(1500);
+                if (restart) m_engine->StartRecording(0);
+            },
+            &m_boxes);
+        m_loop.RunFor(1000);
+        EXPECT_EQ(box.texts,
+                  std::vector<std::string>{"m_ForMp3_Proc_hEncodeChunk() failed (4660)"});
+        if (restart) {
+            EXPECT_EQ(m_engine->GetState(), CAudioPlayRec::Recording);
+            EXPECT_EQ(m_devices.InQueued(), 5);
+            m_engine->Stop();
+        }
+        ASSERT_TRUE(RunUntilReady());
+        EXPECT_EQ(m_devices.openIn, 0);
+        auto file = ReadFileBytes(StatePath("test.wav"));
+        ASSERT_GE(file.size(), 46u);
+        EXPECT_EQ(U32At(file, 42), file.size() - 46);
+    }
 }
 
 TEST_F(Mp3Output, DestroyingTheEngineMidCaptureFinishesTheMp3) {
