@@ -1,5 +1,7 @@
 #include "audio/CRiffFile.h"
 
+#include <algorithm>
+
 namespace vexa {
 
 namespace {
@@ -90,8 +92,11 @@ bool CRiffFile::Ascend(RiffChunk& chunk) {
 
 bool CRiffFile::Descend(RiffChunk& chunk, const RiffChunk* parent, Find find) {
     if (m_file == nullptr) return false;
+    // Chunk offsets are 32-bit: a header past that range would wrap its data offset around and
+    // send the search back to an earlier chunk, for ever.
     std::uint64_t end =
-        parent != nullptr ? std::uint64_t{parent->dwDataOffset} + parent->cksize : UINT64_MAX;
+        parent != nullptr ? std::uint64_t{parent->dwDataOffset} + parent->cksize : UINT32_MAX;
+    end = std::min<std::uint64_t>(end, UINT32_MAX);
     std::uint32_t wantId = chunk.ckid;
     std::uint32_t wantType = chunk.fccType;
     for (;;) {

@@ -191,5 +191,28 @@ TEST_F(RiffFileTest, DescendSearchesForwardWithinTheParentOnly) {
     EXPECT_FALSE(file.Descend(chunk, &riff, CRiffFile::Find::Chunk));
 }
 
+TEST_F(RiffFileTest, ASearchEndsWhereChunkOffsetsCannotReach) {
+    // A sparse 4 GiB file: a chunk skips to the last header a 32-bit offset can start at, and
+    // that one's data would begin at offset 2^32.
+    std::vector<std::uint8_t> first;
+    PutTag(first, "JUNK");
+    PutU32(first, 0xFFFFFFF0u);
+    std::vector<std::uint8_t> last;
+    PutTag(last, "JUNK");
+    PutU32(last, 0);
+    {
+        std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(Path().c_str(), "wb"), std::fclose);
+        ASSERT_TRUE(out);
+        ASSERT_EQ(std::fwrite(first.data(), 1, first.size(), out.get()), first.size());
+        ASSERT_EQ(fseeko(out.get(), 0xFFFFFFF8, SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(last.data(), 1, last.size(), out.get()), last.size());
+    }
+    CRiffFile file;
+    ASSERT_TRUE(file.Open(Path(), CRiffFile::Mode::Read));
+    RiffChunk riff;
+    riff.fccType = FOURCC_WAVE;
+    EXPECT_FALSE(file.Descend(riff, nullptr, CRiffFile::Find::Riff));
+}
+
 }  // namespace
 }  // namespace vexa::testing
