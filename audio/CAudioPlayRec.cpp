@@ -223,13 +223,17 @@ bool CAudioPlayRec::OpenOutput(int track, const std::string& name) {
     std::size_t mp3 = lower.find(".mp3");
     bool isMp3 = mp3 != std::string::npos && mp3 + 4 == lower.size();
     std::string path = RecordingPath(lower);
-    if (isMp3) {
-        if (m_wfx.wBitsPerSample == 8) {
-            platform::ShowMessageBox("Cannot record 8 bits mp3");
-            return false;
-        }
-        return LoadEncoder() && OpenMp3Stream(track, path);
+    if (isMp3 && m_wfx.wBitsPerSample == 8) {
+        platform::ShowMessageBox("Cannot record 8 bits mp3");
+        return false;
     }
+    // Outputs are finished when their capture closes: one opened without a capture would stay
+    // open unfinished, and the next capture would write into it under another format's header.
+    if (!m_hWaveIn) {
+        platform::ShowMessageBox("Class status error");
+        return false;
+    }
+    if (isMp3) return LoadEncoder() && OpenMp3Stream(track, path);
     return CreateWaveFile(path, track);
 }
 

@@ -301,6 +301,40 @@ TEST_F(CaptureTest, OutputNamesAreTakenInLowerCaseAndOnlyATrailingMp3IsMp3) {
     EXPECT_FALSE(FileExists(StatePath("bad.wav")));
 }
 
+TEST_F(CaptureTest, OutputsOpenOnlyWhileACaptureRuns) {
+    CreateEngine();
+    // Nothing would ever finish these, and the next capture would write into them.
+    EXPECT_FALSE(m_engine->OpenOutput(0, "early.wav"));
+    EXPECT_FALSE(m_engine->OpenOutput(1, "early.mp3"));
+    EXPECT_FALSE(FileExists(StatePath("early.wav")));
+    EXPECT_FALSE(FileExists(StatePath("early.mp3")));
+    EXPECT_EQ(m_boxes.Texts(),
+              (std::vector<std::string>{"Class status error", "Class status error"}));
+
+    // Track 1 is free during a playback, but the format there is the played file's.
+    std::vector<std::uint8_t> chunks;
+    PutChunk(chunks, "fmt ", FormatBody(2, 44100, 16));
+    PutChunk(chunks, "data", std::vector<std::uint8_t>(44100 * 4, 1));
+    WriteFileBytes(StatePath("test.wav"), RiffWave(chunks));
+    ASSERT_TRUE(m_engine->Play());
+    EXPECT_FALSE(m_engine->OpenOutput(1, "during.wav"));
+    EXPECT_FALSE(FileExists(StatePath("during.wav")));
+    m_engine->Stop();
+    ASSERT_TRUE(RunUntilReady());
+
+    m_boxes.Clear();
+    ASSERT_TRUE(m_engine->StartRecording(0));
+    ASSERT_TRUE(m_engine->OpenOutput(0, "take.wav"));
+    m_loop.RunFor(300);
+    m_engine->Stop();
+    ASSERT_TRUE(RunUntilReady());
+    auto file = ReadFileBytes(StatePath("take.wav"));
+    ASSERT_GE(file.size(), 46u + kBuffer);
+    auto header = ExpectedWaveHeader(1, static_cast<std::uint32_t>(file.size() - 46));
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), file.begin()));
+    EXPECT_TRUE(m_boxes.Texts().empty());
+}
+
 TEST_F(CaptureTest, TheHookSeesEveryWaveMessageAfterItIsHandled) {
     CreateEngine();
     ASSERT_TRUE(m_engine->StartRecording(0));
