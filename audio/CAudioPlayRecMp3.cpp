@@ -126,12 +126,15 @@ void CAudioPlayRec::StageMp3Data(int track, const std::uint8_t* data, std::uint3
     fill += first;
 
     // A chunk size of 0 would never drain the staging area.
+    bool writeFellShort = false;
     while (chunk > 0 && fill > chunk) {
-        EncodeChunk(track, staging.data(), chunk);
-        if (m_pMp3Buffer[track].empty()) {
-            staging = {};
-            fill = 0;
-            return;
+        if (!EncodeChunk(track, staging.data(), chunk)) {
+            if (m_pMp3Buffer[track].empty()) {
+                staging = {};
+                fill = 0;
+                return;
+            }
+            writeFellShort = true;
         }
         std::memmove(staging.data(), staging.data() + chunk, fill - chunk);
         fill -= chunk;
@@ -140,6 +143,8 @@ void CAudioPlayRec::StageMp3Data(int track, const std::uint8_t* data, std::uint3
     std::uint32_t rest = std::min(length - first, m_dwPcmBufferSize - fill);
     std::memcpy(staging.data() + fill, data + first, rest);
     fill += rest;
+    // Shown only now: buffers that return while the box is up are staged into this same area.
+    if (writeFellShort) platform::ShowMessageBox("Output file write error");
 }
 
 bool CAudioPlayRec::EncodeChunk(int track, const std::uint8_t* samples, std::uint32_t bytes) {
@@ -156,13 +161,10 @@ bool CAudioPlayRec::EncodeChunk(int track, const std::uint8_t* samples, std::uin
         platform::ShowMessageBox(WithCode("m_ForMp3_Proc_hEncodeChunk() failed", err));
         return false;
     }
-    // Never read past the buffer, whatever count the library gives back.
+    // Never read past the buffer, whatever count the library gives back. A short write is
+    // reported by the caller, once its staging is in order again.
     std::uint32_t count = std::min<std::uint32_t>(written, output.size());
-    if (std::fwrite(output.data(), 1, count, m_pMp3File[track]) < count) {
-        platform::ShowMessageBox("Output file write error");
-        return false;
-    }
-    return true;
+    return std::fwrite(output.data(), 1, count, m_pMp3File[track]) == count;
 }
 
 void CAudioPlayRec::FinishMp3Stream(int track) {

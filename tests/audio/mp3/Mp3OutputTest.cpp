@@ -1,6 +1,8 @@
 // The recorder's MP3 output on simulated devices, with the real encoder library and with test
 // builds of it that lack entry points or fail on request.
 #include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -302,6 +304,40 @@ TEST_F(Mp3Output, ACaptureClosedWhileAnEncoderFailureIsShownIsLeftAlone) {
         ASSERT_GE(file.size(), 46u);
         EXPECT_EQ(U32At(file, 42), file.size() - 46);
     }
+}
+
+TEST_F(Mp3Output, BuffersStagedWhileAWriteErrorIsShownAreEncodedInOrder) {
+    Hear(SpeechLikeSignal(22050 * 3, 1));
+    CreateEngine();
+    ASSERT_TRUE(m_engine->StartRecording(0));
+    ASSERT_TRUE(m_engine->OpenOutput(0, "test.mp3"));
+    // The file system takes no more than 3000 bytes of the file, until room is made while the
+    // box is up; meanwhile further buffers come back and are staged.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 3000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    CLoopingMessageBox box(
+        [&] {
+            setrlimit(RLIMIT_FSIZE, &old);
+            m_loop.RunFor(500);
+        },
+        &m_boxes);
+    m_loop.RunFor(1500);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    m_engine->Stop();
+    ASSERT_TRUE(RunUntilReady());
+
+    ASSERT_FALSE(box.texts.empty());
+    for (const std::string& text : box.texts) EXPECT_EQ(text, "Output file write error");
+    // Of the two seconds, only what the refused writes held is missing.
+    int channels = 0;
+    std::vector<std::int16_t> decoded = Decode(StatePath("test.mp3"), &channels);
+    EXPECT_EQ(channels, 1);
+    EXPECT_GT(decoded.size(), 22050u);
 }
 
 TEST_F(Mp3Output, DestroyingTheEngineMidCaptureFinishesTheMp3) {
