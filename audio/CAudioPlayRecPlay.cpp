@@ -106,7 +106,12 @@ void CAudioPlayRec::OnOutputBufferDone(WAVEHDR* header) {
         auto index = static_cast<int>(header->dwUser);
         std::uint32_t length = m_dwBufferSize;
         if (index < m_wBufferCount && ReadPlaybackData(m_ppBuffers[index].get(), length)) {
-            if (QueueOutputBuffer(index, length) || m_nQueued > 0) return;
+            const std::uintptr_t serial = m_uWaveOutSerial;
+            if (QueueOutputBuffer(index, length)) return;
+            // Its message box let the loop run: the playback may have ended (or another begun)
+            // meanwhile, and is then not this call's to end.
+            if (!m_hWaveOut || m_hWaveOut->Serial() != serial || m_nState != Playing) return;
+            if (m_nQueued > 0) return;
         }
         // The end of the data: the buffers still queued hold its last part, so they play out
         // (no reset); the last one back closes the device, the timer is the fallback.

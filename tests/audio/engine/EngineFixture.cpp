@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "platform/core/Paths.h"
 
@@ -107,6 +108,21 @@ CTempFolder::CTempFolder() {
 CTempFolder::~CTempFolder() {
     std::error_code ignored;
     if (m_path != "/tmp") std::filesystem::remove_all(m_path, ignored);
+}
+
+CLoopingMessageBox::CLoopingMessageBox(std::function<void()> whileOpen,
+                                       platform::IMessageBox* previous)
+    : m_whileOpen(std::move(whileOpen)), m_previous(previous) {
+    platform::SetMessageBoxService(this);
+}
+
+CLoopingMessageBox::~CLoopingMessageBox() {
+    platform::SetMessageBoxService(m_previous);
+}
+
+void CLoopingMessageBox::Show(const std::string& text, const std::string&) {
+    texts.push_back(text);
+    if (auto run = std::exchange(m_whileOpen, nullptr)) run();
 }
 
 EngineTest::EngineTest() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,6 +44,21 @@ class CTempFolder {
 
   private:
     std::string m_path;
+};
+
+// Keeps the loop running while a box is open, as a modal box does; at the first box it runs
+// `whileOpen`, which stands for what happens before the user presses OK. Puts `previous` back
+// as the box service at the end.
+class CLoopingMessageBox : public platform::IMessageBox {
+  public:
+    CLoopingMessageBox(std::function<void()> whileOpen, platform::IMessageBox* previous);
+    ~CLoopingMessageBox() override;
+    void Show(const std::string& text, const std::string& caption) override;
+    std::vector<std::string> texts;
+
+  private:
+    std::function<void()> m_whileOpen;
+    platform::IMessageBox* m_previous;
 };
 
 class EngineTest : public ::testing::Test {

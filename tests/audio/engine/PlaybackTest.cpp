@@ -199,6 +199,23 @@ INSTANTIATE_TEST_SUITE_P(
                       OutFailure{"out.reset", 0, "waveOutReset() failed", true},
                       OutFailure{"out.close", 0, "waveOutClose() failed", true}));
 
+TEST_F(PlaybackTest, APlaybackThatEndsWhileARefillFailureIsShownStaysEnded) {
+    CreateEngine();
+    WriteTestWav(Wave(1, 22050, 16, Pattern(4096 * 8)));
+    // The first refill fails; the rest of the file plays out and the playback closes before
+    // the box is confirmed.
+    m_devices.Fail("out.prepare", platform::MMSYSERR_NOMEM, 5);
+    CLoopingMessageBox box([&] { m_loop.RunFor(2000); }, &m_boxes);
+    ASSERT_TRUE(m_engine->Play());
+    m_loop.RunFor(1000);
+    ASSERT_EQ(box.texts.size(), 1u);
+    EXPECT_EQ(m_engine->GetState(), CAudioPlayRec::Ready);
+    EXPECT_FALSE(m_loop.HasTimer(m_engine->GetWindow(), CAudioPlayRec::TIMER_PLAYBACK_STOP));
+    EXPECT_EQ(m_devices.openOut, 0);
+    EXPECT_TRUE(m_engine->Play());
+    EXPECT_EQ(box.texts.size(), 1u);
+}
+
 TEST_F(PlaybackTest, PlayRightAfterARecordingPlaysWhatWasRecorded) {
     CreateEngine();
     ASSERT_TRUE(m_engine->StartRecording(0));

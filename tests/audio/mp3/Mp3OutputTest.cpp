@@ -251,26 +251,6 @@ TEST_F(Mp3Output, StreamFailuresAreShownOnceAndCloseEverything) {
     EXPECT_EQ(OpenFileCount(), files);
 }
 
-// Keeps the loop running while a box is open, as a modal box does; at the first box it runs
-// `whileOpen`, which stands for what happens before the user presses OK.
-class CLoopingMessageBox : public platform::IMessageBox {
-  public:
-    CLoopingMessageBox(std::function<void()> whileOpen, platform::IMessageBox* previous)
-        : m_whileOpen(std::move(whileOpen)), m_previous(previous) {
-        platform::SetMessageBoxService(this);
-    }
-    ~CLoopingMessageBox() override { platform::SetMessageBoxService(m_previous); }
-    void Show(const std::string& text, const std::string&) override {
-        texts.push_back(text);
-        if (auto run = std::exchange(m_whileOpen, nullptr)) run();
-    }
-    std::vector<std::string> texts;
-
-  private:
-    std::function<void()> m_whileOpen;
-    platform::IMessageBox* m_previous;
-};
-
 TEST_F(Mp3Output, ACaptureClosedWhileAnEncoderFailureIsShownIsLeftAlone) {
     Hear(SpeechLikeSignal(22050, 1));
     UseLibrary(FAULTY_DIR);
