@@ -135,7 +135,12 @@ std::int32_t CRiffFile::Read(void* data, std::uint32_t size) {
 
 std::int32_t CRiffFile::Write(const void* data, std::uint32_t size) {
     if (m_file == nullptr || !m_writing) return -1;
-    return static_cast<std::int32_t>(std::fwrite(data, 1, size, m_file));
+    std::int64_t pos = Tell();
+    if (pos < 0) return -1;
+    // Past the largest size the chunk sizes would wrap around and describe a short file.
+    std::uint64_t room = static_cast<std::uint64_t>(pos) >= m_maxFileSize ? 0 : m_maxFileSize - pos;
+    auto take = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, room));
+    return static_cast<std::int32_t>(std::fwrite(data, 1, take, m_file));
 }
 
 bool CRiffFile::UpdateSizes(const RiffChunk& outer, const RiffChunk& inner) {

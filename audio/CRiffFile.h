@@ -36,7 +36,11 @@ class CRiffFile {
     enum class Mode { Read, Create };
     enum class Find { None, Riff, Chunk };
 
-    CRiffFile() = default;
+    // The largest file a RIFF form can describe: its sizes are 32-bit, and an odd chunk still
+    // takes a pad byte.
+    static constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFEu;
+
+    explicit CRiffFile(std::uint64_t maxFileSize = kMaxFileSize) : m_maxFileSize(maxFileSize) {}
     ~CRiffFile();
     CRiffFile(const CRiffFile&) = delete;
     CRiffFile& operator=(const CRiffFile&) = delete;
@@ -60,7 +64,8 @@ class CRiffFile {
 
     // Bytes read, 0 at the end of the file, -1 on error.
     std::int32_t Read(void* data, std::uint32_t size);
-    // Bytes written (fewer than size when the file system refuses them), -1 on error.
+    // Bytes written (fewer than size when the file system refuses them or the file would grow
+    // past its largest size), -1 on error.
     std::int32_t Write(const void* data, std::uint32_t size);
 
     // Writes the sizes a crash would otherwise lose: the current size of each open chunk into its
@@ -74,6 +79,7 @@ class CRiffFile {
     bool ReadU32(std::uint32_t& value);
     bool WriteU32(std::uint32_t value);
 
+    std::uint64_t m_maxFileSize;
     std::FILE* m_file = nullptr;
     bool m_writing = false;
 };

@@ -191,6 +191,28 @@ TEST_F(RiffFileTest, DescendSearchesForwardWithinTheParentOnly) {
     EXPECT_FALSE(file.Descend(chunk, &riff, CRiffFile::Find::Chunk));
 }
 
+TEST_F(RiffFileTest, WritesStopAtTheLargestSizeTheHeaderCanDescribe) {
+    // The same as at 4 GiB, at a size a test can write.
+    CRiffFile file(64);
+    ASSERT_TRUE(file.Open(Path(), CRiffFile::Mode::Create));
+    RiffChunk riff;
+    riff.fccType = FOURCC_WAVE;
+    ASSERT_TRUE(file.CreateChunk(riff, true));
+    RiffChunk chunk;
+    chunk.ckid = FOURCC_DATA;
+    ASSERT_TRUE(file.CreateChunk(chunk, false));
+    std::vector<std::uint8_t> samples(100, 0x33);
+    EXPECT_EQ(file.Write(samples.data(), 100), 44);
+    EXPECT_EQ(file.Write(samples.data(), 2), 0);
+    ASSERT_TRUE(file.Ascend(chunk));
+    ASSERT_TRUE(file.Ascend(riff));
+    ASSERT_TRUE(file.Close());
+    auto bytes = ReadFileBytes(Path());
+    ASSERT_EQ(bytes.size(), 64u);
+    EXPECT_EQ(U32At(bytes, 4), 56u);
+    EXPECT_EQ(U32At(bytes, 16), 44u);
+}
+
 TEST_F(RiffFileTest, ASearchEndsWhereChunkOffsetsCannotReach) {
     // A sparse 4 GiB file: a chunk skips to the last header a 32-bit offset can start at, and
     // that one's data would begin at offset 2^32.
