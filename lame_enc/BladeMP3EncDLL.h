@@ -14,7 +14,7 @@ typedef int32_t BE_BOOL;
 typedef uint16_t BE_WORD;
 typedef uint8_t BE_BYTE;
 typedef uint32_t BE_ERR;
-// A stream handle is as wide as a pointer: the library hands out its own addresses.
+// A stream handle is as wide as a pointer, so that loaders may keep it where they keep one.
 typedef uintptr_t HBE_STREAM;
 
 #define BE_ERR_SUCCESSFUL 0x00000000u

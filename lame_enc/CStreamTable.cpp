@@ -33,8 +33,8 @@ BE_ERR CStreamTable::InitStream(PBE_CONFIG pbeConfig, BE_DWORD* dwSamples, BE_DW
     if (!stream) return err;
     *dwSamples = stream->SamplesPerChunk();
     *dwBufferSize = stream->OutputBufferSize();
-    auto handle = reinterpret_cast<HBE_STREAM>(stream.get());
     std::lock_guard<std::mutex> guard(m_lock);
+    HBE_STREAM handle = ++m_lastHandle;
     m_streams[handle] = std::move(stream);
     *phbeStream = handle;
     return BE_ERR_SUCCESSFUL;

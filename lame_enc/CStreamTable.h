@@ -1,5 +1,6 @@
 // The encoder streams of one loaded liblame_enc.so, by handle, and the seven "be" operations on
-// them. Handles are checked against the table, so a stale or made-up handle is refused, not used.
+// them. Handles are checked against the table and never given out twice, so a stale or made-up
+// handle is refused, not used.
 #pragma once
 
 #include <deque>
@@ -37,6 +38,8 @@ class CStreamTable {
     std::map<HBE_STREAM, std::unique_ptr<CLameStream>> m_streams;
     // Closed streams still holding a tag, oldest first.
     std::deque<HBE_STREAM> m_pendingTags;
+    // Not the stream's address: a freed stream's memory comes back for the next one.
+    HBE_STREAM m_lastHandle = 0;
 };
 
 }  // namespace lame_enc

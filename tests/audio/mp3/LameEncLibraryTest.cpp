@@ -1,6 +1,7 @@
 // The encoder library seen from outside, through its entry points as a loader resolves them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <set>
@@ -253,6 +254,42 @@ TEST_F(LameEncLibrary, RefusesBadRecordsHandlesAndCallOrder) {
     std::vector<std::uint8_t> after = ReadBytes(text);
     EXPECT_EQ(std::string(after.begin(), after.end()), std::string(content, sizeof content));
     EXPECT_EQ(lib.infoTag(stream, text.c_str()), BE_ERR_INVALID_HANDLE);  // released anyway
+}
+
+TEST_F(LameEncLibrary, AHandleOnceReleasedNeverNamesALaterStream) {
+    std::vector<std::uint8_t> out(7920);
+    std::vector<std::int16_t> pcm = SpeechLikeSignal(576, 1);
+    BE_DWORD samples = 0, size = 0, n = 0;
+    BE_CONFIG c = RecorderConfig(22050, BE_MP3_MODE_MONO);
+    // Streams opened and released one after the other, as captures do: some closed unflushed
+    // (released at once), some finished with their tag.
+    std::vector<HBE_STREAM> released;
+    std::string mp3 = dir.File("t.mp3");
+    for (int i = 0; i < 6; ++i) {
+        HBE_STREAM s = 0;
+        if (i % 2 == 0) {
+            ASSERT_EQ(lib.init(&c, &samples, &size, &s), BE_ERR_SUCCESSFUL);
+            ASSERT_EQ(lib.close(s), BE_ERR_SUCCESSFUL);
+        } else {
+            s = EncodeFile(c, SpeechLikeSignal(576 * 4, 1), mp3);
+            ASSERT_EQ(lib.infoTag(s, mp3.c_str()), BE_ERR_SUCCESSFUL);
+        }
+        released.push_back(s);
+    }
+    HBE_STREAM open = 0;
+    ASSERT_EQ(lib.init(&c, &samples, &size, &open), BE_ERR_SUCCESSFUL);
+    released.push_back(open);
+    EXPECT_EQ(std::set<HBE_STREAM>(released.begin(), released.end()).size(), released.size());
+    EXPECT_EQ(std::count(released.begin(), released.end(), HBE_STREAM{0}), 0);
+    released.pop_back();
+    // A stale handle is refused and leaves the open stream alone.
+    for (HBE_STREAM old : released) {
+        EXPECT_EQ(lib.encode(old, 576, pcm.data(), out.data(), &n), BE_ERR_INVALID_HANDLE);
+        EXPECT_EQ(lib.deinit(old, out.data(), &n), BE_ERR_INVALID_HANDLE);
+        EXPECT_EQ(lib.close(old), BE_ERR_INVALID_HANDLE);
+    }
+    EXPECT_EQ(lib.encode(open, 576, pcm.data(), out.data(), &n), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(lib.close(open), BE_ERR_SUCCESSFUL);
 }
 
 TEST_F(LameEncLibrary, VersionRecordNamesTheLibraryAndTheEncoder) {
