@@ -216,6 +216,7 @@ void CLameStream::Close() {
 }
 
 BE_ERR CLameStream::WriteTag(const char* fileName) {
+    if (!m_bFlushed) return BE_ERR_INVALID_HANDLE;
     if (fileName == nullptr) return BE_ERR_INVALID_FORMAT_PARAMETERS;
     if (m_tag.empty()) return BE_ERR_SUCCESSFUL;  // no tag was asked for
     std::FILE* f = std::fopen(fileName, "r+b");

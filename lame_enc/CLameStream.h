@@ -22,7 +22,6 @@ class CLameStream {
     BE_DWORD SamplesPerChunk() const { return m_dwSamplesPerChunk; }
     BE_DWORD OutputBufferSize() const { return m_dwOutputSize; }
     bool IsOpen() const { return m_gf != nullptr; }
-    bool HasPendingTag() const { return !m_tag.empty(); }
 
     // pOutput must hold OutputBufferSize() bytes.
     BE_ERR Encode(BE_DWORD nSamples, const int16_t* pSamples, BE_BYTE* pOutput,
@@ -30,7 +29,8 @@ class CLameStream {
     BE_ERR Flush(BE_BYTE* pOutput, BE_DWORD* pdwOutput);
     // Releases the encoder; the tag frame taken at the flush survives it.
     void Close();
-    // Puts the tag frame over the placeholder frame at the start of the file's audio.
+    // Puts the tag frame over the placeholder frame at the start of the file's audio; a stream
+    // closed before its flush has no tag to give.
     BE_ERR WriteTag(const char* fileName);
 
   private:

@@ -18,8 +18,7 @@ CLameStream* CStreamTable::Find(HBE_STREAM handle) {
 }
 
 void CStreamTable::Forget(HBE_STREAM handle) {
-    m_pendingTags.erase(std::remove(m_pendingTags.begin(), m_pendingTags.end(), handle),
-                        m_pendingTags.end());
+    m_closed.erase(std::remove(m_closed.begin(), m_closed.end(), handle), m_closed.end());
     m_streams.erase(handle);
 }
 
@@ -60,19 +59,17 @@ BE_ERR CStreamTable::CloseStream(HBE_STREAM hbeStream) {
     CLameStream* stream = Find(hbeStream);
     if (stream == nullptr || !stream->IsOpen()) return BE_ERR_INVALID_HANDLE;
     stream->Close();
-    if (!stream->HasPendingTag()) {
-        Forget(hbeStream);
-        return BE_ERR_SUCCESSFUL;
-    }
-    m_pendingTags.push_back(hbeStream);
-    while (m_pendingTags.size() > kMaxPendingTags) Forget(m_pendingTags.front());
+    // Kept even without a tag: a beWriteVBRHeader call after it is this stream's, not an
+    // earlier one's.
+    m_closed.push_back(hbeStream);
+    while (m_closed.size() > kMaxClosed) Forget(m_closed.front());
     return BE_ERR_SUCCESSFUL;
 }
 
 BE_ERR CStreamTable::WriteVBRHeader(const char* fileName) {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_pendingTags.empty()) return BE_ERR_INVALID_HANDLE;
-    HBE_STREAM handle = m_pendingTags.back();
+    if (m_closed.empty()) return BE_ERR_INVALID_HANDLE;
+    HBE_STREAM handle = m_closed.back();
     BE_ERR err = Find(handle)->WriteTag(fileName);
     Forget(handle);
     return err;

@@ -27,8 +27,8 @@ class CStreamTable {
     BE_ERR WriteInfoTag(HBE_STREAM hbeStream, const char* fileName);
     static void Version(PBE_VERSION pbeVersion);
 
-    // Closed streams whose tag was never written are dropped beyond this many.
-    static constexpr size_t kMaxPendingTags = 16;
+    // Closed streams whose tag call never came are dropped beyond this many.
+    static constexpr size_t kMaxClosed = 16;
 
   private:
     CLameStream* Find(HBE_STREAM handle);
@@ -36,8 +36,8 @@ class CStreamTable {
 
     std::mutex m_lock;
     std::map<HBE_STREAM, std::unique_ptr<CLameStream>> m_streams;
-    // Closed streams still holding a tag, oldest first.
-    std::deque<HBE_STREAM> m_pendingTags;
+    // Closed streams still waiting for their tag call, oldest first.
+    std::deque<HBE_STREAM> m_closed;
     // Not the stream's address: a freed stream's memory comes back for the next one.
     HBE_STREAM m_lastHandle = 0;
 };

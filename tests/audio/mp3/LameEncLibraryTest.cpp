@@ -211,6 +211,33 @@ TEST_F(LameEncLibrary, VbrHeaderCallGoesToTheLatestClosedStream) {
     }
 }
 
+TEST_F(LameEncLibrary, VbrHeaderCallAfterATaglessStreamLeavesOtherFilesAlone) {
+    std::string tagged = dir.File("tagged.mp3"), plain = dir.File("plain.mp3");
+    EncodeFile(RecorderConfig(22050, BE_MP3_MODE_MONO), SpeechLikeSignal(576 * 30, 1), tagged);
+    BE_CONFIG noTag = RecorderConfig(22050, BE_MP3_MODE_MONO, LQP_NOPRESET);
+    noTag.format.LHV1.bWriteVBRHeader = 0;
+    EncodeFile(noTag, SpeechLikeSignal(576 * 30, 1, 7), plain);
+    std::vector<std::uint8_t> before = ReadBytes(plain);
+    // The latest closed stream wanted no tag: nothing of the earlier stream goes into its file.
+    EXPECT_EQ(lib.vbrHeader(plain.c_str()), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(ReadBytes(plain), before);
+    // A stream closed before its flush has no tag to give, and takes the call all the same.
+    BE_DWORD samples = 0, size = 0;
+    HBE_STREAM unfinished = 0;
+    ASSERT_EQ(lib.init(&noTag, &samples, &size, &unfinished), BE_ERR_SUCCESSFUL);
+    ASSERT_EQ(lib.close(unfinished), BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(lib.vbrHeader(plain.c_str()), BE_ERR_INVALID_HANDLE);
+    EXPECT_EQ(ReadBytes(plain), before);
+
+    ASSERT_EQ(lib.vbrHeader(tagged.c_str()), BE_ERR_SUCCESSFUL);
+    std::vector<std::uint8_t> data = ReadBytes(tagged);
+    std::vector<Mp3Frame> frames = ParseMp3Frames(data);
+    ASSERT_FALSE(frames.empty());
+    auto tag = ReadInfoTag(data, frames[0]);
+    ASSERT_TRUE(tag.has_value());
+    EXPECT_EQ(tag->frames, frames.size() - 1);
+}
+
 TEST_F(LameEncLibrary, RefusesBadRecordsHandlesAndCallOrder) {
     BE_DWORD samples = 0, size = 0;
     HBE_STREAM stream = 0;
