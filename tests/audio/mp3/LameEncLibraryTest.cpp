@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstring>
 #include <set>
+#include <string>
+#include <thread>
 
 #include "lame_enc/BladeMP3EncDLL.h"
 #include "platform/dynlib/DynamicLibrary.h"
@@ -236,6 +238,30 @@ TEST_F(LameEncLibrary, VbrHeaderCallAfterATaglessStreamLeavesOtherFilesAlone) {
     auto tag = ReadInfoTag(data, frames[0]);
     ASSERT_TRUE(tag.has_value());
     EXPECT_EQ(tag->frames, frames.size() - 1);
+}
+
+TEST_F(LameEncLibrary, StreamsOnSeveralThreadsEncodeAsTheyWouldAlone) {
+    std::vector<std::int16_t> pcm = SpeechLikeSignal(576 * 40, 1);
+    const BE_CONFIG config = RecorderConfig(22050, BE_MP3_MODE_MONO);
+    std::string alone = dir.File("alone.mp3");
+    ASSERT_EQ(lib.infoTag(EncodeFile(config, pcm, alone), alone.c_str()), BE_ERR_SUCCESSFUL);
+
+    constexpr int kThreads = 4;
+    std::vector<std::string> paths;
+    for (int i = 0; i < kThreads; ++i) paths.push_back(dir.File(std::to_string(i).append(".mp3")));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round) {
+                HBE_STREAM s = EncodeFile(config, pcm, paths[i]);
+                EXPECT_EQ(lib.infoTag(s, paths[i].c_str()), BE_ERR_SUCCESSFUL);
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    std::vector<std::uint8_t> expected = ReadBytes(alone);
+    ASSERT_FALSE(expected.empty());
+    for (const std::string& path : paths) EXPECT_EQ(ReadBytes(path), expected) << path;
 }
 
 TEST_F(LameEncLibrary, RefusesBadRecordsHandlesAndCallOrder) {
