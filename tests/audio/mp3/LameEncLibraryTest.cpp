@@ -247,11 +247,11 @@ TEST_F(LameEncLibrary, StreamsOnSeveralThreadsEncodeAsTheyWouldAlone) {
     ASSERT_EQ(lib.infoTag(EncodeFile(config, pcm, alone), alone.c_str()), BE_ERR_SUCCESSFUL);
 
     constexpr int kThreads = 4;
-    std::vector<std::string> paths;
-    for (int i = 0; i < kThreads; ++i) paths.push_back(dir.File(std::to_string(i).append(".mp3")));
-    std::vector<std::thread> threads;
+    std::vector<std::string> paths(kThreads);
+    for (int i = 0; i < kThreads; ++i) paths[i] = dir.File(std::to_string(i).append(".mp3"));
+    std::vector<std::thread> threads(kThreads);
     for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
+        threads[i] = std::thread([&, i] {
             for (int round = 0; round < 3; ++round) {
                 HBE_STREAM s = EncodeFile(config, pcm, paths[i]);
                 EXPECT_EQ(lib.infoTag(s, paths[i].c_str()), BE_ERR_SUCCESSFUL);
