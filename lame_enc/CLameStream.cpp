@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 
 namespace lame_enc {
 namespace {
@@ -204,7 +205,11 @@ BE_ERR CLameStream::Flush(BE_BYTE* pOutput, BE_DWORD* pdwOutput) {
     // The frame counts are final now; keep the tag so the encoder can be released at close.
     size_t need = lame_get_lametag_frame(m_gf, nullptr, 0);
     if (need > 0) {
-        m_tag.resize(need);
+        try {
+            m_tag.resize(need);
+        } catch (const std::bad_alloc&) {
+            return BE_ERR_SUCCESSFUL;  // the file stays playable without its tag
+        }
         if (lame_get_lametag_frame(m_gf, m_tag.data(), m_tag.size()) != need) m_tag.clear();
     }
     return BE_ERR_SUCCESSFUL;

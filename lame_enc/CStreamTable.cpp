@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace lame_enc {
 
@@ -27,16 +28,23 @@ BE_ERR CStreamTable::InitStream(PBE_CONFIG pbeConfig, BE_DWORD* dwSamples, BE_DW
     if (pbeConfig == nullptr || dwSamples == nullptr || dwBufferSize == nullptr ||
         phbeStream == nullptr)
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
-    BE_ERR err = BE_ERR_SUCCESSFUL;
-    std::unique_ptr<CLameStream> stream = CLameStream::Create(*pbeConfig, err);
-    if (!stream) return err;
-    *dwSamples = stream->SamplesPerChunk();
-    *dwBufferSize = stream->OutputBufferSize();
-    std::lock_guard<std::mutex> guard(m_lock);
-    HBE_STREAM handle = ++m_lastHandle;
-    m_streams[handle] = std::move(stream);
-    *phbeStream = handle;
-    return BE_ERR_SUCCESSFUL;
+    // No exception may leave the library: its callers are C.
+    try {
+        BE_ERR err = BE_ERR_SUCCESSFUL;
+        std::unique_ptr<CLameStream> stream = CLameStream::Create(*pbeConfig, err);
+        if (!stream) return err;
+        BE_DWORD samples = stream->SamplesPerChunk(), size = stream->OutputBufferSize();
+        std::lock_guard<std::mutex> guard(m_lock);
+        HBE_STREAM handle = m_lastHandle + 1;
+        m_streams[handle] = std::move(stream);
+        m_lastHandle = handle;
+        *dwSamples = samples;
+        *dwBufferSize = size;
+        *phbeStream = handle;
+        return BE_ERR_SUCCESSFUL;
+    } catch (const std::bad_alloc&) {
+        return BE_ERR_NO_MORE_HANDLES;
+    }
 }
 
 BE_ERR CStreamTable::EncodeChunk(HBE_STREAM hbeStream, BE_DWORD nSamples, const int16_t* pSamples,
@@ -61,7 +69,11 @@ BE_ERR CStreamTable::CloseStream(HBE_STREAM hbeStream) {
     stream->Close();
     // Kept even without a tag: a beWriteVBRHeader call after it is this stream's, not an
     // earlier one's.
-    m_closed.push_back(hbeStream);
+    try {
+        m_closed.push_back(hbeStream);
+    } catch (const std::bad_alloc&) {
+        Forget(hbeStream);
+    }
     while (m_closed.size() > kMaxClosed) Forget(m_closed.front());
     return BE_ERR_SUCCESSFUL;
 }

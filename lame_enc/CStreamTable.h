@@ -3,10 +3,10 @@
 // handle is refused, not used.
 #pragma once
 
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "lame_enc/BladeMP3EncDLL.h"
 #include "lame_enc/CLameStream.h"
@@ -37,7 +37,7 @@ class CStreamTable {
     std::mutex m_lock;
     std::map<HBE_STREAM, std::unique_ptr<CLameStream>> m_streams;
     // Closed streams still waiting for their tag call, oldest first.
-    std::deque<HBE_STREAM> m_closed;
+    std::vector<HBE_STREAM> m_closed;
     // Not the stream's address: a freed stream's memory comes back for the next one.
     HBE_STREAM m_lastHandle = 0;
 };

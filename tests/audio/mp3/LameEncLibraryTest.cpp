@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -11,6 +14,28 @@
 #include "lame_enc/BladeMP3EncDLL.h"
 #include "platform/dynlib/DynamicLibrary.h"
 #include "tests/audio/mp3/Mp3TestSupport.h"
+
+// Allocation failure on request, for the library's own allocations (it is loaded into this
+// program, so it allocates through these).
+namespace {
+std::atomic<bool> g_failAllocations{false};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (g_failAllocations.load()) throw std::bad_alloc();
+    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+// These are the replacement pair, so free() does match the allocation here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+#pragma GCC diagnostic pop
 
 namespace vexa::testing {
 namespace {
@@ -262,6 +287,31 @@ TEST_F(LameEncLibrary, StreamsOnSeveralThreadsEncodeAsTheyWouldAlone) {
     std::vector<std::uint8_t> expected = ReadBytes(alone);
     ASSERT_FALSE(expected.empty());
     for (const std::string& path : paths) EXPECT_EQ(ReadBytes(path), expected) << path;
+}
+
+TEST_F(LameEncLibrary, RunningOutOfMemoryIsAnErrorCodeNotAnException) {
+    BE_CONFIG c = RecorderConfig(22050, BE_MP3_MODE_MONO);
+    BE_DWORD samples = 0, size = 0;
+    HBE_STREAM stream = 0;
+    g_failAllocations = true;
+    BE_ERR err = lib.init(&c, &samples, &size, &stream);
+    g_failAllocations = false;
+    EXPECT_EQ(err, BE_ERR_NO_MORE_HANDLES);
+
+    // A stream whose tag cannot be kept is still flushed and closed.
+    ASSERT_EQ(lib.init(&c, &samples, &size, &stream), BE_ERR_SUCCESSFUL);
+    std::vector<std::uint8_t> out(size);
+    std::vector<std::int16_t> pcm = SpeechLikeSignal(samples * 4, 1);
+    BE_DWORD n = 0;
+    for (BE_DWORD at = 0; at < pcm.size(); at += samples)
+        ASSERT_EQ(lib.encode(stream, samples, &pcm[at], out.data(), &n), BE_ERR_SUCCESSFUL);
+    g_failAllocations = true;
+    BE_ERR deinit = lib.deinit(stream, out.data(), &n);
+    BE_ERR close = lib.close(stream);
+    g_failAllocations = false;
+    EXPECT_EQ(deinit, BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(close, BE_ERR_SUCCESSFUL);
+    EXPECT_EQ(lib.close(stream), BE_ERR_INVALID_HANDLE);
 }
 
 TEST_F(LameEncLibrary, RefusesBadRecordsHandlesAndCallOrder) {
