@@ -23,7 +23,7 @@ if(TARGET lame_enc)
   vexa_add_test(NAME lame_enc_tests
     SOURCES mp3/LameEncLibraryTest.cpp
     LIBS vexa_mp3_test_support vexa_platform_dynlib
-    LABELS "unit;audio")
+    LABELS "unit;audio;threads")
   target_compile_definitions(lame_enc_tests PRIVATE ${VEXA_MP3_TEST_DEFINITIONS})
   add_dependencies(lame_enc_tests ${VEXA_MP3_TEST_LIBRARIES})
 
