@@ -126,9 +126,13 @@ void CAudioPlayRec::StageMp3Data(int track, const std::uint8_t* data, std::uint3
     fill += first;
 
     // A chunk size of 0 would never drain the staging area.
+    const std::uintptr_t serial = m_uWaveInSerial;
     bool writeFellShort = false;
     while (chunk > 0 && fill > chunk) {
         if (!EncodeChunk(track, staging.data(), chunk)) {
+            // Its message box let the loop run: this capture may be closed by now, or another
+            // one begun with its own stream in this track's fields.
+            if (!m_hWaveIn || m_uWaveInSerial != serial) return;
             if (m_pMp3Buffer[track].empty()) {
                 staging = {};
                 fill = 0;
