@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <mutex>
 
@@ -27,6 +28,14 @@ constexpr std::size_t kMaxSendPiece = 200000;
 constexpr std::size_t kConnectionStackBytes = 1024 * 1024;
 // Accepts taken per wake-up, so a flood of connections cannot hold off the shutdown event.
 constexpr int kAcceptsPerRound = 64;
+// A connection thread that has served its connection waits this long for the next one before it
+// ends, and at most this many wait at a time. Starting a thread, mapping its stack and touching
+// its receive buffer cost more than a short connection's whole exchange; reusing one costs a
+// wake-up.
+constexpr int kIdleWorkerMs = 10000;
+constexpr int kMaxIdleWorkers = 64;
+// A reply buffer larger than this is not kept for the thread's next connection.
+constexpr std::size_t kKeptReplyBytes = 4 * 1024 * 1024;
 
 enum class ESendOutcome { kDone, kPending, kFailed };
 }  // namespace
@@ -37,15 +46,24 @@ enum class ESendOutcome { kDone, kPending, kFailed };
 struct CGenericServer::SState {
     platform::CManualResetEvent shutdown;
 
-    struct SClient {
+    // The connection threads. Each serves one connection at a time, from its accept to its
+    // close, and then waits a while for another.
+    struct SWorker {
         std::uint64_t id = 0;
         CJoinableThread thread;
     };
     std::mutex clientLock;
+    // Notified when the last connection and the last connection thread are gone.
     std::condition_variable clientsGone;
-    std::list<SClient> clients;
-    int clientCount = 0;
-    std::uint64_t nextClientId = 1;
+    std::list<SWorker> workers;
+    int workerCount = 0;
+    int clientCount = 0;  // connections being served or waiting for a thread
+    std::uint64_t nextWorkerId = 1;
+    // Accepted connections handed to idle threads, and the count of those threads.
+    std::deque<SStartRecord*> waiting;
+    int idleWorkers = 0;
+    std::condition_variable workCv;
+    bool stopping = false;
 
     std::mutex finishedLock;
     std::list<CJoinableThread> finished;
@@ -62,6 +80,15 @@ struct CGenericServer::SState {
     int port = 0;
     int clientTimeoutMs = 0;
     std::atomic<int> boundPort{0};
+
+    // Tells every thread to end: the waiting ones at once, the others at their next wait.
+    void Stop() {
+        shutdown.Signal();
+        std::lock_guard<std::mutex> g(clientLock);
+        stopping = true;
+        workCv.notify_all();
+    }
+    bool AllGone() const { return clientCount == 0 && workerCount == 0; }
 
     void SignalStarted() {
         std::lock_guard<std::mutex> g(startLock);
@@ -81,7 +108,6 @@ struct CGenericServer::SStartRecord {
     std::shared_ptr<SState> state;
     CGenericServer* server = nullptr;
     SocketHandle socket = platform::kInvalidSocket;
-    std::uint64_t id = 0;
 };
 
 CGenericServer::CGenericServer() = default;
@@ -107,7 +133,7 @@ int CGenericServer::Run(int port, int clientTimeoutMs, const char* bindAddress) 
     m_pState = state;
     auto fail = [&]() {
         // Whatever thread got going is told to stop and is not waited for beyond a second.
-        state->shutdown.Signal();
+        state->Stop();
         bool acceptEnded = m_acceptThread.WaitFor(kServerThreadWaitMs);
         bool helperEnded = m_helperThread.WaitFor(kServerThreadWaitMs);
         if (!acceptEnded || !helperEnded) GiveUpServerThreads(*state);
@@ -145,7 +171,7 @@ int CGenericServer::Run(int port, int clientTimeoutMs, const char* bindAddress) 
 int CGenericServer::Shutdown() {
     if (!m_bRunning) return 0;
     SState& state = *m_pState;
-    state.shutdown.Signal();
+    state.Stop();
 
     int result = 1;
     auto deadline =
@@ -172,7 +198,7 @@ int CGenericServer::Shutdown() {
 void CGenericServer::WaitForConnections(SState& state) {
     {
         std::unique_lock<std::mutex> g(state.clientLock);
-        state.clientsGone.wait(g, [&state] { return state.clientCount == 0; });
+        state.clientsGone.wait(g, [&state] { return state.AllGone(); });
     }
     // Threads the helper did not reap before it ended have left their last lock; their exit is
     // only moments away.
@@ -260,21 +286,70 @@ int CGenericServer::AddClient(SocketHandle socket, const char* address, int port
     OnClientConnect(address, port);
     std::shared_ptr<SState> state = m_pState;
     std::lock_guard<std::mutex> g(state->clientLock);
-    auto* record = new SStartRecord{state, this, socket, state->nextClientId++};
-    state->clients.emplace_back();
-    SState::SClient& entry = state->clients.back();
-    entry.id = record->id;
+    auto* record = new SStartRecord{state, this, socket};
+    // An idle thread that is not yet spoken for takes it.
+    if (static_cast<std::size_t>(state->idleWorkers) > state->waiting.size()) {
+        state->waiting.push_back(record);
+        ++state->clientCount;
+        state->workCv.notify_one();
+        return 1;
+    }
+    state->workers.emplace_back();
+    SState::SWorker& entry = state->workers.back();
+    entry.id = state->nextWorkerId++;
+    std::uint64_t id = entry.id;
     int error = 0;
-    if (!entry.thread.Start([record] { ClientThread(record); }, &error, kConnectionStackBytes)) {
+    if (!entry.thread.Start([state, id, record] { WorkerThread(state, id, record); }, &error,
+                            kConnectionStackBytes)) {
         WriteLogLine("_beginthreadex(...) failure", "AddClient", error);
-        state->clients.pop_back();
+        state->workers.pop_back();
         delete record;
         // Nobody else will ever close it.
         platform::CloseSocket(socket);
         return 0;
     }
+    ++state->workerCount;
     ++state->clientCount;
     return 1;
+}
+
+void CGenericServer::WorkerThread(const std::shared_ptr<SState>& state, std::uint64_t id,
+                                  SStartRecord* first) {
+    // The reply buffer outlives each connection, so a file of the size last sent needs no new
+    // allocation (and no fresh pages) for the next one.
+    std::string reply;
+    for (SStartRecord* record = first; record != nullptr; record = NextConnection(*state)) {
+        ClientThread(record, reply);
+        if (reply.capacity() > kKeptReplyBytes) std::string().swap(reply);
+    }
+    // Handed to the helper to be joined once this thread has returned.
+    std::lock_guard<std::mutex> g(state->clientLock);
+    auto it = std::find_if(state->workers.begin(), state->workers.end(),
+                           [id](const SState::SWorker& w) { return w.id == id; });
+    if (it == state->workers.end()) {
+        WriteLogLine("Thread not found in the list", "ClientThread", 0);
+    } else {
+        std::lock_guard<std::mutex> f(state->finishedLock);
+        state->finished.push_back(std::move(it->thread));
+        state->workers.erase(it);
+    }
+    --state->workerCount;
+    if (state->AllGone()) state->clientsGone.notify_all();
+}
+
+CGenericServer::SStartRecord* CGenericServer::NextConnection(SState& state) {
+    std::unique_lock<std::mutex> g(state.clientLock);
+    if (state.stopping || state.idleWorkers >= kMaxIdleWorkers) return nullptr;
+    ++state.idleWorkers;
+    // A connection handed over while the server stops is still taken: its thread sees the
+    // shutdown at once and closes it.
+    state.workCv.wait_for(g, std::chrono::milliseconds(kIdleWorkerMs),
+                          [&state] { return state.stopping || !state.waiting.empty(); });
+    --state.idleWorkers;
+    if (state.waiting.empty()) return nullptr;
+    SStartRecord* record = state.waiting.front();
+    state.waiting.pop_front();
+    return record;
 }
 
 void CGenericServer::HelperThread(const std::shared_ptr<SState>& state) {
@@ -314,13 +389,13 @@ ESendOutcome SendReply(SocketHandle s, const std::string& reply, std::size_t* se
 
 }  // namespace
 
-void CGenericServer::ClientThread(SStartRecord* record) {
+void CGenericServer::ClientThread(SStartRecord* record, std::string& reply) {
     SState& state = *record->state;
     CGenericServer* server = record->server;
     SocketHandle s = record->socket;
 
     std::string request;
-    std::string reply;
+    reply.clear();
     int keepAlive = 0;
     bool sendPending = false;
     std::size_t sent = 0;
@@ -420,22 +495,10 @@ void CGenericServer::RemoveClient(SocketHandle socket, SStartRecord* record) {
     platform::CloseSocket(socket);
     // Keeps the state alive through the unlock below even though the record goes.
     std::shared_ptr<SState> state = std::move(record->state);
-    std::uint64_t id = record->id;
-    std::lock_guard<std::mutex> g(state->clientLock);
     delete record;
-    auto it = std::find_if(state->clients.begin(), state->clients.end(),
-                           [id](const SState::SClient& c) { return c.id == id; });
-    if (it == state->clients.end()) {
-        WriteLogLine("Thread not found in the list", "ClientThread", 0);
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> f(state->finishedLock);
-        state->finished.push_back(std::move(it->thread));
-    }
-    state->clients.erase(it);
+    std::lock_guard<std::mutex> g(state->clientLock);
     --state->clientCount;
-    if (state->clientCount == 0) state->clientsGone.notify_all();
+    if (state->AllGone()) state->clientsGone.notify_all();
 }
 
 }  // namespace vexa

@@ -1,9 +1,11 @@
 // An abstract threaded TCP server: one accept thread, one helper thread that reaps finished
 // connection threads, and one thread per connection that gathers a request, lets the derived
-// class answer it and sends the answer back. Failures go to the run log.
+// class answer it and sends the answer back; a thread whose connection ended waits a while to
+// serve a later one. Failures go to the run log.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -61,7 +63,10 @@ class CGenericServer : public CLog {
 
     static void AcceptThread(const std::shared_ptr<SState>& state, CGenericServer* server);
     static void HelperThread(const std::shared_ptr<SState>& state);
-    static void ClientThread(SStartRecord* record);
+    static void WorkerThread(const std::shared_ptr<SState>& state, std::uint64_t id,
+                             SStartRecord* first);
+    static SStartRecord* NextConnection(SState& state);
+    static void ClientThread(SStartRecord* record, std::string& reply);
     void GiveUpServerThreads(SState& state);
     static void WaitForConnections(SState& state);
     static void RemoveClient(platform::SocketHandle socket, SStartRecord* record);

@@ -245,11 +245,13 @@ TEST(GenericServerLifecycle, ServerThreadThatOverstaysTheStopIsGivenUpSafely) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 
-// Many clients at once, with and without keep-alive: every reply whole, no descriptor kept.
+// Many clients at once, with and without keep-alive: every reply whole, no descriptor kept, and
+// no thread left once the server stopped, idle ones waiting for a next connection included.
 TEST(GenericServerLoad, ConcurrentClientsGetWholeRepliesAndNoDescriptorLeaks) {
     constexpr int kClients = 64;
     constexpr int kRequests = 20000;
     int before = testing::CountOpenDescriptors();
+    int threadsBefore = testing::CountThreads();
     {
         CTestServer server;
         ASSERT_EQ(1, server.Run(0, 10000));
@@ -282,6 +284,14 @@ TEST(GenericServerLoad, ConcurrentClientsGetWholeRepliesAndNoDescriptorLeaks) {
             EXPECT_EQ(kRequests, good.load()) << (keepAlive ? "keep-alive" : "one per connection");
             EXPECT_EQ(0, bad.load());
         }
+        // Threads of ended connections serve later ones instead of piling up.
+        for (int i = 0; i < 200; ++i) {
+            CLoopbackClient c;
+            ASSERT_TRUE(c.Connect(port));
+            ASSERT_TRUE(c.Send("seq END\n"));
+            ASSERT_EQ("OK:seq END\n", c.ReadUntilClose(5000));
+        }
+        EXPECT_LE(testing::CountThreads(), threadsBefore + 2 + kClients);
 
         std::vector<CLoopbackClient> open(kClients);
         for (auto& c : open) ASSERT_TRUE(c.Connect(port));
@@ -291,6 +301,7 @@ TEST(GenericServerLoad, ConcurrentClientsGetWholeRepliesAndNoDescriptorLeaks) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     }
     EXPECT_EQ(before, testing::CountOpenDescriptors());
+    EXPECT_EQ(threadsBefore, testing::CountThreads());
 }
 
 }  // namespace

@@ -124,6 +124,16 @@ int CountOpenDescriptors() {
     return count - 1;  // the directory stream's own
 }
 
+int CountThreads() {
+    int count = 0;
+    DIR* d = opendir("/proc/self/task");
+    if (d == nullptr) return -1;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++count;
+    closedir(d);
+    return count;
+}
+
 int FreeLoopbackPort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};

@@ -34,6 +34,8 @@ class CLoopbackClient {
 
 // Open file descriptors of this process.
 int CountOpenDescriptors();
+// Threads of this process.
+int CountThreads();
 
 // A port on 127.0.0.1 that was free a moment ago.
 int FreeLoopbackPort();
