@@ -157,6 +157,12 @@ int CHTTPServer::Start(const std::string& root, const std::string& defaultDocume
     return Run(free, clientTimeoutMs, "127.0.0.1");
 }
 
+int CHTTPServer::Stop() {
+    int result = Shutdown();
+    CloseKeptConnections();
+    return result;
+}
+
 int CHTTPServer::OnClientConnect(const char*, int) {
     return 0;
 }

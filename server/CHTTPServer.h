@@ -23,7 +23,8 @@ class CHTTPServer : public CGenericServer {
               int clientTimeoutMs);
     // The port the server listens on.
     int GetPort() const { return ListenPort(); }
-    int Stop() { return Shutdown(); }
+    // Also closes the connections to the content site that were kept for later fetches.
+    int Stop();
 
     // The document root as Start fixed it (with a trailing '/').
     const std::string& DocumentRoot() const { return m_strRoot; }

@@ -110,6 +110,10 @@ void DownloadFile(const std::string& url, const std::string& localPath) {
     sink.Finish(complete);
 }
 
+void CloseKeptConnections() {
+    platform::HttpGetDropIdleConnections();
+}
+
 bool FileExists(const char* path) {
     if (path == nullptr || *path == '\0') return false;
     std::error_code ec;

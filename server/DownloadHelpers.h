@@ -13,8 +13,11 @@ namespace vexa {
 // was. The body goes to a temporary file in the same folder that is renamed over localPath when
 // complete, so readers and concurrent downloads of the same path only ever see whole files.
 // An empty localPath does nothing. Any thread; an unreachable site costs up to 30 s plus one
-// retry after 1 s.
+// retry after 1 s. A connection an earlier download left open to the site is used again.
 void DownloadFile(const std::string& url, const std::string& localPath);
+
+// Closes the connections to the content site that downloads keep open for the next one.
+void CloseKeptConnections();
 
 // True when something (file or folder) exists at path.
 bool FileExists(const char* path);

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/http/CCurlHandlePool.h"
+
 namespace vexa::platform {
 
 namespace {
@@ -62,9 +64,13 @@ bool IsConnectFailure(CURL* curl, CURLcode code) {
         code == CURLE_COULDNT_RESOLVE_PROXY)
         return true;
     if (code != CURLE_OPERATION_TIMEDOUT) return false;
+    // A request that went out on a connection kept from an earlier transfer never connected
+    // either, but it was sent.
     curl_off_t connectUs = 0;
+    curl_off_t pretransferUs = 0;
     return curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectUs) == CURLE_OK &&
-           connectUs == 0;
+           curl_easy_getinfo(curl, CURLINFO_PRETRANSFER_TIME_T, &pretransferUs) == CURLE_OK &&
+           connectUs == 0 && pretransferUs == 0;
 }
 
 }  // namespace
@@ -72,7 +78,8 @@ bool IsConnectFailure(CURL* curl, CURLcode code) {
 bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink) {
     InitCurlOnce();
     for (int attempt = 0;; ++attempt) {
-        CURL* curl = curl_easy_init();
+        // A handle of an earlier transfer, with the connections it left open to the site.
+        CURL* curl = CCurlHandlePool::Instance().Take();
         if (curl == nullptr) return false;
         Transfer t;
         t.curl = curl;
@@ -106,13 +113,17 @@ bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink
         bool respondedNow = code == CURLE_OK && !t.responded ? t.Respond() : true;
         bool retry = code != CURLE_OK && !t.anyHeader && !t.responded &&
                      attempt < options.connectRetries && IsConnectFailure(curl, code);
-        curl_easy_cleanup(curl);
+        CCurlHandlePool::Instance().Give(curl);
         curl_slist_free_all(headers);
 
         if (code == CURLE_OK) return respondedNow;
         if (!retry) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(options.retryDelayMs));
     }
+}
+
+void HttpGetDropIdleConnections() {
+    CCurlHandlePool::Instance().DropIdle();
 }
 
 }  // namespace vexa::platform

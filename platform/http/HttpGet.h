@@ -31,6 +31,10 @@ class IHttpGetSink {
 // True when a response arrived and its body ended as the response's framing says. False when
 // nothing usable arrived or the transfer broke off (also after a sink ended it); OnResponse may
 // then have been called or not. The environment's proxy settings apply. Thread-safe.
+// Transfers to a site go out on a connection an earlier one left open when there is one.
 bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink);
+
+// Closes the connections kept open for later transfers.
+void HttpGetDropIdleConnections();
 
 }  // namespace vexa::platform

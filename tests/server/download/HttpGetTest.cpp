@@ -1,7 +1,15 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/http/HttpGet.h"
 #include "tests/fakes/CFakeContentSite.h"
@@ -82,6 +90,90 @@ TEST_F(HttpGetTest, SiteThatGoesQuietIsGivenUpAfterTheStallTimeAndNotAskedTwice)
     EXPECT_FALSE(platform::HttpGet(m_site.BaseUrl() + "quiet", options, sink));
     EXPECT_EQ(sink.responses, 0);
     EXPECT_EQ(m_site.CountOf("/quiet"), 1u);
+}
+
+// A site that keeps its connections open (HTTP/1.1) and serves them one at a time: it counts the
+// connections it took and closes one after `closeAfter` answers on it.
+class CKeepAliveSite {
+  public:
+    explicit CKeepAliveSite(int closeAfter) : m_closeAfter(closeAfter) {
+        m_listen = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_listen, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        listen(m_listen, 8);
+        socklen_t len = sizeof sa;
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&sa), &len);
+        m_port = ntohs(sa.sin_port);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~CKeepAliveSite() {
+        m_stop = true;
+        m_thread.join();
+        close(m_listen);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/f"; }
+    std::atomic<int> connections{0};
+    std::atomic<int> closedByClient{0};
+
+  private:
+    // Waits for fd to become readable, giving up when the test ends.
+    bool WaitReadable(int fd) {
+        pollfd p{fd, POLLIN, 0};
+        while (!m_stop)
+            if (poll(&p, 1, 50) > 0) return true;
+        return false;
+    }
+    void Run() {
+        while (WaitReadable(m_listen)) {
+            int fd = accept(m_listen, nullptr, nullptr);
+            if (fd < 0) continue;
+            ++connections;
+            std::string pending;
+            char buf[4096];
+            int answered = 0;
+            while (answered < m_closeAfter && WaitReadable(fd)) {
+                long n = read(fd, buf, sizeof buf);
+                if (n <= 0) {
+                    ++closedByClient;
+                    break;
+                }
+                pending.append(buf, static_cast<std::size_t>(n));
+                for (std::size_t end; (end = pending.find("\r\n\r\n")) != std::string::npos;) {
+                    pending.erase(0, end + 4);
+                    static const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+                    (void)!write(fd, reply, sizeof reply - 1);
+                    ++answered;
+                }
+            }
+            close(fd);
+        }
+    }
+    int m_closeAfter;
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST(HttpGetConnections, LaterFetchesReuseTheConnectionUntilTheSiteOrTheProgramClosesIt) {
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
+    CKeepAliveSite site(4);
+    auto fetch = [&site] {
+        CRecordingSink sink;
+        return platform::HttpGet(site.Url(), {}, sink) && sink.body == "ok";
+    };
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(fetch()) << i;
+    EXPECT_EQ(site.connections.load(), 1);
+    // The site closed that connection after its fourth answer: the next fetch notices and
+    // connects anew instead of failing.
+    EXPECT_TRUE(fetch());
+    EXPECT_EQ(site.connections.load(), 2);
+    platform::HttpGetDropIdleConnections();
+    for (int i = 0; i < 100 && site.closedByClient.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(site.closedByClient.load(), 1);
 }
 
 }  // namespace
