@@ -1,5 +1,5 @@
-# The embedded server against nginx and python3 -m http.server on loopback (wrk, curl); prints
-# requests/s, p99 latency and ratios.
+# The embedded server against nginx and python3 -m http.server on loopback (wrk, curl), and a
+# first lesson over a delayed link against curl; prints requests/s, p99 latency and ratios.
 if(TARGET vexa_server)
   add_executable(vexa_bench_trivial_server ${CMAKE_CURRENT_LIST_DIR}/server/TrivialServerMain.cpp)
   target_link_libraries(vexa_bench_trivial_server PRIVATE vexa_server)
@@ -11,5 +11,10 @@ if(TARGET vexa_server)
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/server/server_bench.py
               $<TARGET_FILE:vexa_bench_trivial_server> $<TARGET_FILE:vexa_bench_http_server> 3 3)
     set_tests_properties(bench_server PROPERTIES LABELS "bench" TIMEOUT 600)
+    # A first lesson fetched through the file server from a site 50 ms away, against curl.
+    add_test(NAME bench_lesson
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/server/lesson_bench.py
+              $<TARGET_FILE:vexa_bench_http_server> 5)
+    set_tests_properties(bench_lesson PROPERTIES LABELS "bench" TIMEOUT 900)
   endif()
 endif()
