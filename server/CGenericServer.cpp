@@ -395,7 +395,6 @@ void CGenericServer::ClientThread(SStartRecord* record, std::string& reply) {
     SocketHandle s = record->socket;
 
     std::string request;
-    reply.clear();
     int keepAlive = 0;
     bool sendPending = false;
     std::size_t sent = 0;

@@ -51,7 +51,8 @@ class CGenericServer : public CLog {
     // Nonzero when the bytes gathered so far form a complete request.
     virtual int IsRequestComplete(const std::string& request) = 0;
     // Builds the reply for a complete request; 0 closes the connection without one. keepAlive
-    // keeps its value between requests of one connection and starts at 0.
+    // keeps its value between requests of one connection and starts at 0. *reply comes holding
+    // an earlier reply of the thread (its storage is there to be reused) and must be set whole.
     virtual int ParseRequest(const std::string& request, std::string* reply, int* keepAlive) = 0;
 
     // Starts the thread for an accepted connection; 1 on success. The accept thread's own call.

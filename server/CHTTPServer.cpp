@@ -291,16 +291,17 @@ int CHTTPServer::ParseRequest(const std::string& request, std::string* reply, in
         if (end > 0) size = static_cast<std::size_t>(end);
     }
     std::rewind(file);
-    // The body is read straight behind the head: the connection reuses its reply buffer, so a
-    // large file costs no further allocation or copy.
+    // The body is read straight behind the head into the connection thread's reply buffer,
+    // which it keeps from one reply to the next: a buffer already large enough is only cut to
+    // size, never cleared, so a large file costs neither an allocation nor filling it first.
     std::string head = FullReplyHead(status, size, *keepAlive != 0, contentType);
-    reply->assign(head);
-    reply->resize(head.size() + size);
+    if (reply->size() < head.size() + size) reply->resize(head.size() + size);
+    reply->replace(0, head.size(), head);
     std::size_t n = size > 0 ? std::fread(reply->data() + head.size(), 1, size, file) : 0;
+    reply->resize(head.size() + n);
     std::fclose(file);
     if (n != size) {
         // The file changed under us: the head states what was read.
-        reply->resize(head.size() + n);
         reply->replace(0, head.size(), FullReplyHead(status, n, *keepAlive != 0, contentType));
     }
     return 1;

@@ -168,11 +168,16 @@ TEST_F(HttpServerTest, KeepAliveOnlyInItsExactSpelling) {
     StartServer();
     EXPECT_EQ(Full("text/plain", "AAA"), Get("/a.txt", "Connection: keep-alive\r\n"));
 
+    // A larger reply before a smaller one on the same connection: each is exactly its own.
+    std::string large(70000, 'L');
+    WriteFile(root + "/large.txt", large);
     CLoopbackClient c;
     ASSERT_TRUE(c.Connect(server.GetPort()));
-    for (int i = 0; i < 2; ++i) {
-        c.Send("GET /a.txt HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n");
-        EXPECT_EQ(Full("text/plain", "AAA", true), WithoutDate(c.ReadHttpReply(5000)));
+    for (const char* name : {"/large.txt", "/a.txt", "/a.txt"}) {
+        c.Send(std::string("GET ") + name + " HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n");
+        EXPECT_EQ(Full("text/plain", name[1] == 'a' ? "AAA" : large, true),
+                  WithoutDate(c.ReadHttpReply(5000)))
+            << name;
     }
     // A short-form reply ends even a kept connection.
     c.Send("GET /missing.txt HTTP/1.0\r\n\r\n");
