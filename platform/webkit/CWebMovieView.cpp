@@ -38,6 +38,8 @@ const char* ContentTypeOf(const std::string& path) {
     if (ext == "html") return "text/html; charset=utf-8";
     if (ext == "css") return "text/css; charset=utf-8";
     if (ext == "map" || ext == "json") return "application/json";
+    if (ext == "ttc") return "font/collection";
+    if (ext == "ttf" || ext == "otf") return ext == "ttf" ? "font/ttf" : "font/otf";
     return "application/octet-stream";
 }
 
@@ -431,7 +433,7 @@ void CWebMovieView::ServeDeviceFont(WebKitURISchemeRequest* request) {
     }
     GBytes* bytes = g_mapped_file_get_bytes(mapped);
     g_mapped_file_unref(mapped);
-    FinishWithBytes(request, bytes, "font/collection", 200);
+    FinishWithBytes(request, bytes, ContentTypeOf(font->file), 200);
     g_bytes_unref(bytes);
 }
 
