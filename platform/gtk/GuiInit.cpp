@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/gtk/ProgramFont.h"
+
 namespace vexa::platform {
 
 bool InitGui(int* argc, char*** argv, const char* programName, const char* displayName) {
@@ -13,7 +15,10 @@ bool InitGui(int* argc, char*** argv, const char* programName, const char* displ
     if (DebugTraceEnabled()) std::setvbuf(stdout, nullptr, _IOLBF, 0);
     g_set_prgname(programName);
     g_set_application_name(displayName);
-    return gtk_init_check(argc, argv) != FALSE;
+    if (gtk_init_check(argc, argv) == FALSE) return false;
+    // The program's own texts are Chinese; the desktop's default font may have no glyph of them.
+    ApplyProgramFont();
+    return true;
 }
 
 bool DebugTraceEnabled() {

@@ -9,12 +9,15 @@
 #include "platform/core/Paths.h"
 #include "platform/gtk/GuiInit.h"
 #include "platform/gtk/IDialogWindow.h"
+#include "platform/gtk/ProgramFont.h"
 
 namespace vexa::platform {
 namespace {
 
 constexpr const char* kScheme = "vexa-host";
 constexpr const char* kPagePrefix = "vexa-host://page/";
+// The installed font the movie's device-font text is drawn in.
+constexpr const char* kDeviceFontUrl = "vexa-host://font/program";
 // How long a call into the movie may take before the host gives up on its answer.
 constexpr guint kCallFunctionTimeoutMs = 5000;
 
@@ -35,6 +38,8 @@ const char* ContentTypeOf(const std::string& path) {
     if (ext == "html") return "text/html; charset=utf-8";
     if (ext == "css") return "text/css; charset=utf-8";
     if (ext == "map" || ext == "json") return "application/json";
+    if (ext == "ttc") return "font/collection";
+    if (ext == "ttf" || ext == "otf") return ext == "ttf" ? "font/ttf" : "font/otf";
     return "application/octet-stream";
 }
 
@@ -162,6 +167,43 @@ std::string JsStringLiteral(const std::string& text) {
     return out;
 }
 
+namespace {
+
+std::string JsStringList(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (const std::string& item : items) {
+        if (out.size() > 1) out += ",";
+        out += JsStringLiteral(item);
+    }
+    return out + "]";
+}
+
+}  // namespace
+
+std::string DeviceFontOptions(const std::optional<ProgramFont>& font, const std::string& url) {
+    if (!font || font->faces.empty()) return "{}";
+    // The player names each face of the file after the first Unicode full name in its name
+    // table, whatever the language: for WenQuanYi Micro Hei that is the Traditional Chinese one,
+    // not "WenQuanYi Micro Hei". Every full name is listed, and the URL, which the player uses
+    // for a face without any.
+    auto namesOf = [&](const FontFace& face) {
+        std::vector<std::string> names = face.fullNames;
+        names.push_back(url);
+        return names;
+    };
+    const FontFace& text = font->faces.front();
+    std::vector<std::string> typewriter;
+    for (const FontFace& face : font->faces)
+        if (face.monospace) typewriter = namesOf(face);
+    for (const std::string& name : namesOf(text)) typewriter.push_back(name);
+    // The player falls back to its sans font for a name it has no font for, which is how the
+    // Chinese Windows font names movies ask for ("宋体", "SimHei", ...) reach this one.
+    return "{\"fontSources\":" + JsStringList({url}) +
+           ",\"defaultFonts\":{\"sans\":" + JsStringList(namesOf(text)) +
+           ",\"serif\":" + JsStringList(namesOf(text)) +
+           ",\"typewriter\":" + JsStringList(typewriter) + "}}";
+}
+
 std::string MovieHostFolder() {
     std::string exeFolder = FolderOf(ExecutablePath());
     const std::string candidates[] = {
@@ -241,6 +283,9 @@ void CWebMovieView::LoadMovie(const std::string& url) {
     const std::string traceToken = "{{TRACE}}";
     if (auto pos = html.find(traceToken); pos != std::string::npos)
         html.replace(pos, traceToken.size(), DebugTraceEnabled() ? "true" : "false");
+    const std::string fontsToken = "{{DEVICE_FONTS}}";
+    if (auto pos = html.find(fontsToken); pos != std::string::npos)
+        html.replace(pos, fontsToken.size(), DeviceFontOptions(FindProgramFont(), kDeviceFontUrl));
     // The page takes the movie server's origin; its own files come from the scheme.
     std::string base = OriginRootOf(url);
     if (base.empty()) base = kPagePrefix;
@@ -345,6 +390,8 @@ void CWebMovieView::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer se
     } else if (uri.rfind("vexa-host://bridge/log", 0) == 0) {
         DebugTrace("page: " + ReadAll(webkit_uri_scheme_request_get_http_body(request)));
         FinishWithText(request, "", 204);
+    } else if (uri == kDeviceFontUrl) {
+        ServeDeviceFont(request);
     } else if (uri.rfind(kPagePrefix, 0) == 0) {
         std::string path = uri.substr(std::string(kPagePrefix).size());
         path = path.substr(0, path.find_first_of("?#"));
@@ -373,6 +420,20 @@ void CWebMovieView::ServeFile(WebKitURISchemeRequest* request, const std::string
     }
     GBytes* bytes = g_bytes_new_take(contents, length);
     FinishWithBytes(request, bytes, ContentTypeOf(path), 200);
+    g_bytes_unref(bytes);
+}
+
+void CWebMovieView::ServeDeviceFont(WebKitURISchemeRequest* request) {
+    const std::optional<ProgramFont>& font = FindProgramFont();
+    GMappedFile* mapped = font ? g_mapped_file_new(font->file.c_str(), FALSE, nullptr) : nullptr;
+    if (mapped == nullptr) {
+        DebugTrace("movie: no device font to serve");
+        FinishWithText(request, "not found", 404);
+        return;
+    }
+    GBytes* bytes = g_mapped_file_get_bytes(mapped);
+    g_mapped_file_unref(mapped);
+    FinishWithBytes(request, bytes, ContentTypeOf(font->file), 200);
     g_bytes_unref(bytes);
 }
 

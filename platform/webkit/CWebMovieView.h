@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/ProgramFont.h"
 #include "platform/webkit/IMovieView.h"
 
 namespace vexa::platform {
@@ -36,6 +37,7 @@ class CWebMovieView : public IMovieView {
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self);
     void ServeFile(WebKitURISchemeRequest* request, const std::string& path);
     void ServeCall(WebKitURISchemeRequest* request);
+    static void ServeDeviceFont(WebKitURISchemeRequest* request);
     void RunScript(const std::string& script);
 
     GtkLayout* m_container;
@@ -52,6 +54,11 @@ class CWebMovieView : public IMovieView {
 // The language tags for the web view, from the process's locale; never "C" or "POSIX", which
 // Ruffle rejects as invalid tags.
 std::vector<std::string> PreferredLanguages();
+
+// The player's device-font options for the host page, a JavaScript object literal: the font
+// file fetched from url as the font source, and its faces as the player's sans, serif and
+// typewriter fonts. "{}" without a font.
+std::string DeviceFontOptions(const std::optional<ProgramFont>& font, const std::string& url);
 
 // text as a JavaScript string literal in double quotes.
 std::string JsStringLiteral(const std::string& text);

@@ -16,7 +16,16 @@ if(VEXA_GUI AND TARGET vexa)
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/host/Main.hx
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     VERBATIM)
-  add_custom_target(vexa_e2e_movie ALL DEPENDS ${e2e_movie})
+  # The device-font movie: the host's Chinese answer in every font name movies use.
+  set(e2e_text_movie ${CMAKE_CURRENT_BINARY_DIR}/host/e2e-device-text.swf)
+  add_custom_command(OUTPUT ${e2e_text_movie}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/host
+    COMMAND ${VEXA_HAXE} -cp ${CMAKE_CURRENT_LIST_DIR}/host -main DeviceText -swf ${e2e_text_movie}
+            -swf-version 10 -swf-header 970:607:24:2E7D32
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/host/DeviceText.hx
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    VERBATIM)
+  add_custom_target(vexa_e2e_movie ALL DEPENDS ${e2e_movie} ${e2e_text_movie})
 
   pkg_check_modules(VEXA_E2E_X11 REQUIRED IMPORTED_TARGET x11)
   add_executable(vexa_e2e_app ${CMAKE_CURRENT_LIST_DIR}/host/AppEndToEndTest.cpp
@@ -27,6 +36,7 @@ if(VEXA_GUI AND TARGET vexa)
   target_compile_definitions(vexa_e2e_app PRIVATE
     VEXA_E2E_PROGRAM="$<TARGET_FILE:vexa>"
     VEXA_E2E_MOVIE="${e2e_movie}"
+    VEXA_E2E_TEXT_MOVIE="${e2e_text_movie}"
     VEXA_E2E_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/host")
   add_dependencies(vexa_e2e_app vexa vexa_e2e_movie)
   # The voice exercise needs the paced test device as microphone and speaker.

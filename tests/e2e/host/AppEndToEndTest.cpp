@@ -174,6 +174,62 @@ int ColourCount(const std::string& png) {
     return out.empty() ? 0 : std::atoi(out.c_str());
 }
 
+// "WxH+X+Y" for ImageMagick's -crop.
+std::string CropOf(int x, int y, int width, int height) {
+    return std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(x) + "+" +
+           std::to_string(y);
+}
+
+// The crop of the screenshot with its dark pixels in black and all else in white. The
+// toolkit draws text in a dark grey: with toolkitText, pure black (an empty web view) is left
+// out.
+std::string InkOf(const std::string& png, const std::string& crop, bool toolkitText) {
+    return "convert '" + png + "' -crop " + crop + " +repage " +
+           (toolkitText ? "-fill white -opaque black " : "") + "-colorspace Gray -threshold 50% ";
+}
+
+int DarkPixels(const std::string& png, const std::string& crop, bool toolkitText = false) {
+    std::string out = Shell(InkOf(png, crop, toolkitText) +
+                            "-format '%[fx:int(w*h*(1-mean)+0.5)]' info: 2>/dev/null");
+    return out.empty() ? -1 : std::atoi(out.c_str());
+}
+
+// Of the dark pixels' bounding box inside the crop, the share of its darkest row. A row of
+// missing-glyph boxes has their top and bottom edges nearly all dark (about 0.9); the strokes of
+// real Chinese glyphs leave every row well below that.
+double DarkestRowShare(const std::string& png, const std::string& crop) {
+    std::string out = Shell(InkOf(png, crop, true) +
+                            "-negate -trim +repage -negate -scale '1x!' "
+                            "-format '%[fx:1-minima]' info: 2>/dev/null");
+    return out.empty() ? -1.0 : std::atof(out.c_str());
+}
+
+// Where the test movie's 970 x 607 stage is on the screen: the player paints its letterbox in
+// the stage's green too, so the green area is the player, and the stage sits in its middle at
+// the scale that shows all of it.
+struct Stage {
+    double x = 0, y = 0, scale = 0;
+    bool ok = false;
+};
+Stage StageOnScreen(const std::string& png) {
+    Stage stage;
+    // The green in black, all else in white, in a white frame: the bounding box of what is not
+    // white is the player's.
+    std::string out = Shell("convert '" + png +
+                            "' -fuzz 6% -fill magenta -opaque '#2E7D32' -fill white +opaque "
+                            "magenta -fill black -opaque magenta -bordercolor white -border 1 "
+                            "-format '%@' info: 2>/dev/null");
+    std::smatch m;
+    static const std::regex box("^([0-9]+)x([0-9]+)\\+([0-9]+)\\+([0-9]+)");
+    if (!std::regex_search(out, m, box)) return stage;
+    double width = std::stod(m[1]), height = std::stod(m[2]);
+    stage.scale = std::min(width / 970, height / 607);
+    stage.x = std::stod(m[3]) - 1 + (width - 970 * stage.scale) / 2;
+    stage.y = std::stod(m[4]) - 1 + (height - 607 * stage.scale) / 2;
+    stage.ok = stage.scale > 0;
+    return stage;
+}
+
 // Processes whose environment carries the marker (the program and every process it started).
 std::vector<int> MarkedProcesses(const std::string& marker) {
     std::vector<int> pids;
@@ -463,6 +519,88 @@ TEST_F(AppEndToEnd, TheCloseBoxStopsTheServerAndEndsCleanly) {
     EXPECT_TRUE(Exists(m_dataFolder + "/vexa.swf")) << "closing keeps the data folder";
     EXPECT_TRUE(WaitFor([&] { return MarkedProcesses(m_marker).empty(); }, 10000))
         << "processes left behind";
+}
+
+TEST_F(AppEndToEnd, DeviceFontTextDrawsChineseAndLatin) {
+    std::string movie = ReadFile(VEXA_E2E_TEXT_MOVIE);
+    ASSERT_FALSE(movie.empty());
+    m_site.SetFile("/vexa.swf", movie);
+    Launch();
+    ASSERT_TRUE(WaitForReport("shown", 1, 90000)) << "the text movie did not start; log:\n"
+                                                  << ReadFile(m_log);
+    EXPECT_EQ(ValuesOf(Reports(m_site), "shown"), std::vector<std::string>{"s:未知"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::string shot = Screenshot("e2e-device-text");
+    Stage stage = StageOnScreen(shot);
+    ASSERT_TRUE(stage.ok) << shot;
+    // DeviceText.hx's cells: the Latin control, then the answer in each font name, then Latin
+    // and Chinese together.
+    const char* const fonts[] = {"_sans (Latin)",
+                                 "_sans",
+                                 "_serif",
+                                 "_typewriter",
+                                 "宋体",
+                                 "新宋体",
+                                 "黑体",
+                                 "楷体",
+                                 "仿宋",
+                                 "微软雅黑",
+                                 "SimSun",
+                                 "SimHei",
+                                 "宋体 (Latin and Chinese)"};
+    for (int i = 0; i < 13; ++i) {
+        // A few pixels inside the cell, clear of its edge against the dark green.
+        auto at = [&](double offset, double movie) {
+            return static_cast<int>(offset + movie * stage.scale + 0.5);
+        };
+        int x = at(stage.x, 25 + (i % 4) * 235 + 4), y = at(stage.y, 25 + (i / 4) * 140 + 4);
+        std::string crop = CropOf(x, y, at(0, 212), at(0, 102));
+        int dark = DarkPixels(shot, crop);
+        std::printf("e2e: device text in %s: %d dark pixels\n", fonts[i], dark);
+        // Two glyphs of 56 px leave well over a thousand dark pixels; a missing glyph none.
+        EXPECT_GT(dark, 400) << fonts[i] << " at " << crop << " in " << shot;
+    }
+    ASSERT_TRUE(SendCloseRequest(MainWindowId()));
+    EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
+}
+
+TEST_F(AppEndToEnd, TheLoadingTextAndAMessageBoxDrawChinese) {
+    // No configuration on the site: the program says it could not open it, over the loading
+    // window, whose text stays up meanwhile.
+    m_site.SetNotFound("/vexa.xml");
+    Launch();
+    std::vector<std::string> boxes;
+    ASSERT_TRUE(WaitFor([&] { return !(boxes = MessageBoxWindows()).empty(); }, 60000))
+        << ReadFile(m_log);
+    EXPECT_NE(TraceIndex("message box: 打开资源更新文件失败！"), -1);
+    // The box opens over the loading window; moved aside, both can be seen.
+    Shell("xdotool windowmove --sync " + boxes[0] + " 0 0 2>/dev/null");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    Geometry g = WindowGeometry(MainWindowId());
+    Geometry b = WindowGeometry(boxes[0]);
+    ASSERT_TRUE(g.ok && b.ok);
+    ASSERT_TRUE(b.x + b.width <= g.x || b.y + b.height <= g.y) << "the box still covers the window";
+    std::string shot = Screenshot("e2e-loading-and-message-box");
+    struct Text {
+        const char* what;
+        std::string crop;
+    };
+    // The loading window holds the text and the still empty (black) player; the box's text
+    // sits above its button row.
+    const Text texts[] = {{"loading text", CropOf(g.x, g.y, g.width, g.height)},
+                          {"message box text", CropOf(b.x, b.y, b.width, b.height / 2)}};
+    for (const Text& text : texts) {
+        int dark = DarkPixels(shot, text.crop, true);
+        double row = DarkestRowShare(shot, text.crop);
+        std::printf("e2e: %s: %d dark pixels, darkest row %.2f\n", text.what, dark, row);
+        EXPECT_GT(dark, 150) << text.what << " in " << shot;
+        EXPECT_LT(dark, 3000) << text.what << " not drawn in " << shot;
+        EXPECT_LT(row, 0.75) << text.what << ": missing-glyph boxes in " << shot;
+    }
+    ASSERT_TRUE(SendCloseRequest(boxes[0]));
+    ASSERT_TRUE(WaitFor([&] { return MessageBoxWindows().empty(); }, 10000));
+    ASSERT_TRUE(SendCloseRequest(MainWindowId()));
+    EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
 }
 
 #if defined(VEXA_E2E_PACED_MODULE) && defined(VEXA_E2E_PACED_CONFIG_TOOL)

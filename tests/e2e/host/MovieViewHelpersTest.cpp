@@ -1,7 +1,9 @@
 // The movie view's text helpers: requests become JavaScript string literals that survive every
-// byte, and the web view's languages never include the locale names Ruffle rejects.
+// byte, the web view's languages never include the locale names Ruffle rejects, and the player
+// is given the installed Chinese font under the names it registers the font's faces by.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <string>
@@ -55,6 +57,35 @@ TEST_F(Languages, ALocaleBecomesALanguageTag) {
     ASSERT_GE(tags.size(), 2u);
     EXPECT_EQ(tags[0], "zh-CN");
     EXPECT_NE(std::find(tags.begin(), tags.end(), "en-GB"), tags.end());
+}
+
+TEST(DeviceFontOptions, NamesEveryFaceByAllItsFullNames) {
+    EXPECT_EQ(DeviceFontOptions(std::nullopt, "u"), "{}");
+    ProgramFont font;
+    font.file = "/f.ttc";
+    font.faces = {FontFace{0, "Hei", {"Hei", "黑"}, false},
+                  FontFace{1, "Hei Mono", {"Mono"}, true}};
+    EXPECT_EQ(DeviceFontOptions(font, "vexa-host://font/program"),
+              "{\"fontSources\":[\"vexa-host://font/program\"],\"defaultFonts\":{"
+              "\"sans\":[\"Hei\",\"黑\",\"vexa-host://font/program\"],"
+              "\"serif\":[\"Hei\",\"黑\",\"vexa-host://font/program\"],"
+              "\"typewriter\":[\"Mono\",\"vexa-host://font/program\",\"Hei\",\"黑\","
+              "\"vexa-host://font/program\"]}}");
+}
+
+// The font the program depends on, as fontconfig describes it: the player registers the
+// regular face under its first Unicode full name, the Traditional Chinese one.
+TEST(ProgramFontLookup, FindsWenQuanYiMicroHeiWithItsFacesAndNames) {
+    const std::optional<ProgramFont>& font = FindProgramFont();
+    ASSERT_TRUE(font.has_value()) << "fonts-wqy-microhei is not installed";
+    EXPECT_EQ(font->family, "WenQuanYi Micro Hei");
+    EXPECT_NE(font->file.find("wqy-microhei.ttc"), std::string::npos) << font->file;
+    ASSERT_EQ(font->faces.size(), 2u);
+    EXPECT_FALSE(font->faces[0].monospace);
+    EXPECT_TRUE(font->faces[1].monospace);
+    const std::vector<std::string>& names = font->faces[0].fullNames;
+    for (const char* name : {"WenQuanYi Micro Hei", "文泉驛微米黑", "文泉驿微米黑"})
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
 }
 
 }  // namespace
