@@ -196,7 +196,11 @@ bool CMireloDlg::OpenRecordingOutputs(const std::string& extension) {
 }
 
 void CMireloDlg::RecStart() {
+    bool alreadyRecording = m_recorder.GetState() == CAudioPlayRec::Recording;
     if (!m_recorder.StartRecording(m_channelMode)) return;
+    // A recording answers one task: should its MP3 not come about, an upload must not send the
+    // previous recording's file in its place. A capture already running keeps its own.
+    if (!alreadyRecording) std::remove(CAudioPlayRec::RecordingPath("test.mp3").c_str());
     OpenRecordingOutputs("wav");
     OpenRecordingOutputs("mp3");
 }

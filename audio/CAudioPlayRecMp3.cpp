@@ -176,6 +176,23 @@ void CAudioPlayRec::FinishMp3Stream(int track) {
     std::vector<std::uint8_t>& output = m_pMp3Buffer[track];
     bool streamLive = !output.empty();
     bool complete = streamLive;
+    // What is still staged (up to a chunk) is the end of the recording: it goes in before the
+    // flush, as a last short chunk.
+    if (streamLive) {
+        const std::uint32_t chunk = m_wfx.wBitsPerSample / 8 * m_dwSamples;
+        const std::uint32_t frame = m_wfx.nBlockAlign / (m_nChannelMode == 2 ? 2 : 1);
+        std::uint32_t fill =
+            std::min<std::uint32_t>(m_dwPcmFill[track], m_pPcmBuffer[track].size());
+        if (frame > 0) fill -= fill % frame;
+        for (std::uint32_t at = 0; chunk > 0 && at < fill && streamLive; at += chunk) {
+            if (!EncodeChunk(track, m_pPcmBuffer[track].data() + at, std::min(chunk, fill - at))) {
+                // A failed chunk closed the stream and cleared its output buffer.
+                streamLive = !output.empty();
+                complete = false;
+                if (streamLive) platform::ShowMessageBox("Output file write error");
+            }
+        }
+    }
     if (streamLive) {
         std::uint32_t written = 0;
         BE_ERR err = m_ForMp3_Proc_hDeinitStream(m_hbeStream[track], output.data(), &written);

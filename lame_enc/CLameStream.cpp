@@ -52,7 +52,17 @@ void SetVbr(lame_global_flags* gf, const decltype(BE_CONFIG::format.LHV1)& c) {
     lame_set_VBR_q(gf, q < 0 ? 0 : (q > 9 ? 9 : q));
     if (mode == vbr_abr && c.dwVbrAbr_bps > 0)
         lame_set_VBR_mean_bitrate_kbps(gf, static_cast<int>(c.dwVbrAbr_bps / 1000));
-    if (c.dwBitrate > 0) lame_set_VBR_min_bitrate_kbps(gf, static_cast<int>(c.dwBitrate));
+}
+
+// The record's bitrates bound a VBR stream however it became one (a preset included), so they
+// are set after the preset. The minimum holds for silent frames too, which libmp3lame would
+// otherwise take down to its lowest rate.
+void SetVbrBounds(lame_global_flags* gf, const decltype(BE_CONFIG::format.LHV1)& c) {
+    if (lame_get_VBR(gf) == vbr_off) return;
+    if (c.dwBitrate > 0) {
+        lame_set_VBR_min_bitrate_kbps(gf, static_cast<int>(c.dwBitrate));
+        lame_set_VBR_hard_min(gf, 1);
+    }
     if (c.dwMaxBitrate > 0) lame_set_VBR_max_bitrate_kbps(gf, static_cast<int>(c.dwMaxBitrate));
 }
 
@@ -157,6 +167,7 @@ std::unique_ptr<CLameStream> CLameStream::Create(const BE_CONFIG& config, BE_ERR
         lame_set_quality(gf, quality);
     if (c.bEnableVBR != 0) SetVbr(gf, c);
     ApplyPreset(gf, c);
+    SetVbrBounds(gf, c);
 
     if (lame_init_params(gf) < 0) {
         err = BE_ERR_INVALID_FORMAT_PARAMETERS;

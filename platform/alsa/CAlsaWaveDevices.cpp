@@ -53,10 +53,13 @@ class CAlsaWaveOut : public IWaveOut {
     CAlsaPcmThread m_pcm;
 };
 
-// Opens without blocking (a busy device answers at once) and asks for S16 mono 22050 Hz.
+// Opens without blocking (a busy device answers at once) and asks for S16 mono 22050 Hz. A busy
+// device is there all the same: its holder may well be this program.
 bool OpensFor(const std::string& name, snd_pcm_stream_t stream) {
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, name.c_str(), stream, SND_PCM_NONBLOCK) < 0) return false;
+    int err = snd_pcm_open(&pcm, name.c_str(), stream, SND_PCM_NONBLOCK);
+    if (err == -EBUSY || err == -EAGAIN) return true;
+    if (err < 0) return false;
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
     bool ok = snd_pcm_hw_params_any(pcm, hw) >= 0 &&
@@ -148,14 +151,16 @@ void CAlsaWaveDevices::EnsureEnumerated() {
     if (!done) Enumerate();
 }
 
+// The list is made once: a device number stored at start-up must name the same device for the
+// whole session, whatever is opened or closed meanwhile.
 std::uint32_t CAlsaWaveDevices::WaveInCount() {
-    Enumerate();
+    EnsureEnumerated();
     std::lock_guard<std::mutex> guard(m_lock);
     return static_cast<std::uint32_t>(m_inputs.size());
 }
 
 std::uint32_t CAlsaWaveDevices::WaveOutCount() {
-    Enumerate();
+    EnsureEnumerated();
     std::lock_guard<std::mutex> guard(m_lock);
     return static_cast<std::uint32_t>(m_outputs.size());
 }

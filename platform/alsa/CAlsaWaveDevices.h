@@ -1,6 +1,7 @@
 // Wave devices over ALSA. Device numbers count the PCMs (from the device hints, "hw:" cards
-// left out) that open in the direction asked and take S16 mono at 22050 Hz; the wave mapper is
-// ALSA's "default" device.
+// left out) that open in the direction asked and take S16 mono at 22050 Hz, or that are busy; the
+// wave mapper is ALSA's "default" device. The list is made once, at its first use, so numbers
+// stay put for the object's lifetime.
 #pragma once
 
 #include <cstdint>

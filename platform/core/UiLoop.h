@@ -38,7 +38,10 @@ class IUiLoop {
     virtual std::uint64_t NowMs() = 0;
 };
 
-// The process's loop. Set once by the program (or a test) before any subsystem uses it.
+// The process's loop. Set once by the program (or a test) before any subsystem uses it. While
+// none is installed, messages posted are dropped (PostMessage false), as are targets and timers.
+// SetUiLoop returns once no call into the previous loop is under way, so it may then be
+// destroyed although worker threads still post.
 IUiLoop& UiLoop();
 void SetUiLoop(IUiLoop* loop);
 

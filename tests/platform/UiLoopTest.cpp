@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -102,4 +104,44 @@ TEST(GlibUiLoop, DeliversPostsAndTimersAndDropsMessagesForRemovedTargets) {
     size_t before = r.got.size();
     loop.RunUntil([] { return false; }, 50);
     EXPECT_EQ(r.got.size(), before);
+}
+
+TEST(UiLoop, PostsWithNoLoopInstalledAreDroppedAndRemovalWaitsForAPostUnderWay) {
+    using vexa::platform::SetUiLoop;
+    using vexa::platform::UiLoop;
+    // A loop whose delivery of a post takes as long as the test wants.
+    struct SlowLoop : vexa::platform::IUiLoop {
+        std::atomic<bool> entered{false}, release{false}, finished{false};
+        vexa::platform::WindowHandle AddTarget(IMessageTarget*) override { return 1; }
+        void RemoveTarget(vexa::platform::WindowHandle) override {}
+        bool PostMessage(vexa::platform::WindowHandle, std::uint32_t, std::uintptr_t,
+                         std::intptr_t) override {
+            entered = true;
+            while (!release) std::this_thread::yield();
+            finished = true;
+            return true;
+        }
+        bool SetTimer(vexa::platform::WindowHandle, std::uintptr_t, std::uint32_t) override {
+            return true;
+        }
+        void KillTimer(vexa::platform::WindowHandle, std::uintptr_t) override {}
+        std::uint64_t NowMs() override { return 0; }
+    } slow;
+    SetUiLoop(&slow);
+    std::thread worker([] { UiLoop().PostMessage(1, WM_USER + 100, 1, 0); });
+    while (!slow.entered) std::this_thread::yield();
+    bool finishedWhenRemoved = false;
+    std::thread teardown([&] {
+        SetUiLoop(nullptr);
+        finishedWhenRemoved = slow.finished;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    slow.release = true;
+    teardown.join();
+    worker.join();
+    // After SetUiLoop(nullptr) the old loop may be destroyed: nothing is inside it any more.
+    EXPECT_TRUE(finishedWhenRemoved);
+    EXPECT_FALSE(UiLoop().PostMessage(1, WM_USER + 100, 1, 0));
+    UiLoop().KillTimer(1, 1);
+    EXPECT_FALSE(UiLoop().SetTimer(1, 1, 10));
 }

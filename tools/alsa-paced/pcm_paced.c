@@ -2,7 +2,8 @@
  * CLOCK_MONOTONIC at the stream's rate (times "speed"), woken by a timerfd once per period.
  * Capture delivers the raw samples of "infile" (silence after its end); playback writes what is
  * played to "outfile". An application that falls behind by more than the buffer gets -EPIPE, as
- * on hardware. */
+ * on hardware. With "lockfile" the device takes one opener at a time, as a sound card does: a
+ * second open gets -EBUSY while the first is open (an exclusive flock on that file). */
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <errno.h>
@@ -11,6 +12,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@ typedef struct {
     snd_pcm_ioplug_t io;
     int timer_fd;
     int data_fd;
+    int lock_fd;
     char* infile;
     char* outfile;
     double speed;
@@ -155,6 +158,7 @@ static int paced_close(snd_pcm_ioplug_t* io) {
     paced_t* p = io->private_data;
     if (p->timer_fd >= 0) close(p->timer_fd);
     if (p->data_fd >= 0) close(p->data_fd);
+    if (p->lock_fd >= 0) close(p->lock_fd);
     free(p->infile);
     free(p->outfile);
     free(p);
@@ -192,6 +196,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(vexapaced) {
     snd_config_iterator_t i, next;
     const char* infile = NULL;
     const char* outfile = NULL;
+    const char* lockfile = NULL;
     double speed = 1.0;
     (void)root;
     snd_config_for_each(i, next, conf) {
@@ -204,6 +209,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(vexapaced) {
             if (snd_config_get_string(n, &infile) < 0) return -EINVAL;
         } else if (strcmp(id, "outfile") == 0) {
             if (snd_config_get_string(n, &outfile) < 0) return -EINVAL;
+        } else if (strcmp(id, "lockfile") == 0) {
+            if (snd_config_get_string(n, &lockfile) < 0) return -EINVAL;
         } else if (strcmp(id, "speed") == 0) {
             if (snd_config_get_ireal(n, &speed) < 0 || speed <= 0) return -EINVAL;
         } else {
@@ -214,7 +221,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(vexapaced) {
 
     paced_t* p = calloc(1, sizeof *p);
     if (p == NULL) return -ENOMEM;
+    p->io.private_data = p;
     p->data_fd = -1;
+    p->lock_fd = -1;
     p->speed = speed;
     p->infile = infile != NULL ? strdup(infile) : NULL;
     p->outfile = outfile != NULL ? strdup(outfile) : NULL;
@@ -223,6 +232,14 @@ SND_PCM_PLUGIN_DEFINE_FUNC(vexapaced) {
         int err = -errno;
         paced_close(&p->io);
         return err;
+    }
+    if (lockfile != NULL) {
+        p->lock_fd = open(lockfile, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (p->lock_fd < 0 || flock(p->lock_fd, LOCK_EX | LOCK_NB) < 0) {
+            int err = p->lock_fd < 0 ? -errno : -EBUSY;
+            paced_close(&p->io);
+            return err;
+        }
     }
     p->io.version = SND_PCM_IOPLUG_VERSION;
     p->io.name = "Vexa paced test device";

@@ -22,6 +22,7 @@
 #include "tests/fakes/CRecordingMessageBox.h"
 #include "tests/fakes/CSimWaveDevice.h"
 #include "tests/fakes/CTestUiLoop.h"
+#include "tests/fakes/CUploadSinkFake.h"
 
 namespace vexa {
 namespace {
@@ -355,6 +356,61 @@ TEST_F(DialogTest, RecordingCommandsDriveTheRecorder) {
         EXPECT_FALSE(waves.played.empty());
         m_window->EndModal(IDOK);
     });
+}
+
+TEST_F(DialogTest, ANewRecordingWhoseMp3FailsLeavesNoOlderMp3ForTheUpload) {
+    testing::CSimWaveDevices waves;
+    testing::CFakeMixer mixer;
+    mixer.mixers = {testing::CFakeMixer::Standard()};
+    testing::CUploadSinkFake sink;
+    setenv("VEXA_UPLOAD_HOST", sink.HostPort().c_str(), 1);
+    for (const char* proxy : {"http_proxy", "all_proxy", "ALL_PROXY"}) unsetenv(proxy);
+    const std::string mp3 = CAudioPlayRec::RecordingPath("test.mp3");
+    auto makeOldMp3 = [&] {
+        FILE* file = std::fopen(mp3.c_str(), "wb");
+        ASSERT_NE(file, nullptr) << mp3;
+        std::fputs("an older recording", file);
+        std::fclose(file);
+    };
+    auto exists = [&] { return access(mp3.c_str(), F_OK) == 0; };
+    RunDialog([&](CMireloDlg& dlg) {
+        makeOldMp3();
+        // No encoder library here: the MP3 cannot be set up, the WAV is recorded alone.
+        m_view->MovieCalls("<invoke name=\"RecStart\" returntype=\"xml\"><arguments/></invoke>");
+        ASSERT_EQ(dlg.Recorder().GetState(), CAudioPlayRec::Recording);
+        std::vector<std::string> texts = m_boxes.Texts();
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "Error loading lame_enc.DLL"), texts.end());
+        EXPECT_FALSE(exists()) << "the previous recording's MP3 is still there";
+        // A second "RecStart" during the capture changes nothing, a file there included.
+        makeOldMp3();
+        m_view->MovieCalls("<invoke name=\"RecStart\" returntype=\"xml\"><arguments/></invoke>");
+        EXPECT_TRUE(exists());
+        // The next recording fails its MP3 the same way: the upload after it sends no file.
+        for (const char* command : {"RecStop", "RecStart", "RecStop"}) {
+            m_view->MovieCalls(std::string("<invoke name=\"") + command +
+                               "\" returntype=\"xml\"><arguments/></invoke>");
+            if (std::string(command) == "RecStart") {
+                EXPECT_FALSE(exists());
+            }
+            m_loop.RunFor(2000);
+        }
+        m_view->MovieCalls(
+            "<invoke name=\"RecUpload\" returntype=\"xml\"><arguments><array><property "
+            "id=\"0\"><string>7</string></property><property id=\"1\"><string>12</string>"
+            "</property></array></arguments></invoke>");
+        for (int i = 0; i < 100 && m_view->calls.empty(); ++i) {
+            m_loop.WaitForPosts(100);
+            m_loop.RunPending();
+        }
+        ASSERT_EQ(m_view->calls.size(), 1u) << "no UPOK";
+        m_window->EndModal(IDOK);
+    });
+    unsetenv("VEXA_UPLOAD_HOST");
+    std::vector<testing::CUploadSinkFake::Received> got = sink.Requests();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Field("uid"), "7");
+    EXPECT_EQ(got[0].Field("tid"), "12");
+    EXPECT_EQ(got[0].body.find("filename="), std::string::npos) << "a file went with the upload";
 }
 
 }  // namespace

@@ -178,5 +178,48 @@ TEST_F(AlsaEngineTest, AKilledRecordingLeavesAPlayableFile) {
     EXPECT_EQ(played.size(), (file.size() - 46) & ~1u);
 }
 
+// Last in this file: it adds devices to the process's ALSA configuration.
+TEST_F(AlsaEngineTest, DeviceNumbersStayPutWhileOurCaptureHoldsAnExclusiveDevice) {
+    // Two more devices; the first takes one opener at a time, as a sound card does.
+    std::string extra = m_device->folder + "/more-devices.conf";
+    std::string devices;
+    for (const char* name : {"exclusive", "other"}) {
+        devices += std::string("pcm.vexa_") + name + " {\n type vexapaced\n infile \"" +
+                   m_device->speech + "\"\n outfile \"" + m_device->folder + "/" + name +
+                   ".raw\"\n" +
+                   (name == std::string("exclusive")
+                        ? " lockfile \"" + m_device->folder + "/exclusive.lock\"\n"
+                        : "") +
+                   " hint { show on description \"Test device " + name + "\" }\n}\n";
+    }
+    WriteFileBytes(extra, std::vector<std::uint8_t>(devices.begin(), devices.end()));
+    std::string previous = m_device->config;
+    setenv("ALSA_CONFIG_PATH", (previous + ":" + extra).c_str(), 1);
+
+    auto names = [](platform::IWaveDevices& list) {
+        std::vector<std::string> all(list.WaveInCount());
+        for (std::uint32_t i = 0; i < all.size(); ++i) list.WaveInName(i, all[i]);
+        return all;
+    };
+    std::vector<std::string> before = names(m_devices);
+    ASSERT_EQ(before.size(), 3u);
+    auto at = std::find(before.begin(), before.end(), "Test device exclusive");
+    ASSERT_NE(at, before.end());
+    auto exclusive = static_cast<std::uint32_t>(at - before.begin());
+
+    platform::WAVEFORMATEX format{platform::WAVE_FORMAT_PCM, 1, 22050, kBytesPerSecond, 2, 16, 0};
+    std::unique_ptr<platform::IWaveIn> held, second;
+    ASSERT_EQ(m_devices.OpenWaveIn(exclusive, format, 0, held), platform::MMSYSERR_NOERROR);
+    EXPECT_EQ(m_devices.OpenWaveIn(exclusive, format, 0, second), platform::MMSYSERR_ALLOCATED)
+        << "the device is not held";
+    // While it is busy every number names the device it named before, and a new list (the
+    // next start of the program) still has it.
+    EXPECT_EQ(names(m_devices), before);
+    platform::CAlsaWaveDevices later;
+    EXPECT_EQ(names(later), before);
+    EXPECT_EQ(held->Close(), platform::MMSYSERR_NOERROR);
+    setenv("ALSA_CONFIG_PATH", previous.c_str(), 1);
+}
+
 }  // namespace
 }  // namespace vexa::testing

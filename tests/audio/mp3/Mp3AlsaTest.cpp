@@ -53,8 +53,8 @@ TEST(Mp3Alsa, FiveSecondsOfSpeechGiveAnMp3ThatDecodesToTheWav) {
     std::string decodedPath = device.folder + "/decoded.wav";
     ASSERT_TRUE(DecodeMp3(mp3, decodedPath));
     std::vector<std::int16_t> decoded = ReadWavSamples(decodedPath);
-    ASSERT_LT(decoded.size(), recorded.size());
-    EXPECT_LE(recorded.size() - decoded.size(), 576u);
+    EXPECT_GE(decoded.size(), recorded.size());
+    EXPECT_LE(decoded.size(), recorded.size() + 576u);
     EXPECT_GT(Correlation(decoded, recorded), 0.95);
 }
 

@@ -103,9 +103,9 @@ TEST_F(Mp3Output, MonoCaptureGivesATaggedMp3MatchingTheWav) {
     int channels = 0;
     std::vector<std::int16_t> decoded = Decode(StatePath("test.mp3"), &channels);
     EXPECT_EQ(channels, 1);
-    // The last staged chunk (1 to 576 samples) is not encoded.
-    ASSERT_LT(decoded.size(), wav.size());
-    EXPECT_LE(wav.size() - decoded.size(), 576u);
+    // The samples still staged at the close are encoded too: nothing of the end is lost.
+    EXPECT_GE(decoded.size(), wav.size());
+    EXPECT_LE(decoded.size(), wav.size() + 576u);
     EXPECT_GT(Correlation(decoded, wav), 0.95);
 }
 
@@ -151,8 +151,7 @@ TEST_F(Mp3Output, OpeningTheSameOutputTwiceKeepsTheFirstStream) {
     int channels = 0;
     std::vector<std::int16_t> decoded = Decode(StatePath("test.mp3"), &channels);
     std::vector<std::int16_t> wav = ReadWavSamples(StatePath("test.wav"));
-    ASSERT_LT(decoded.size(), wav.size());
-    EXPECT_LE(wav.size() - decoded.size(), 576u);
+    EXPECT_GE(decoded.size(), wav.size());
 }
 
 TEST_F(Mp3Output, TheLibraryIsLoadedForTheCaptureOnly) {

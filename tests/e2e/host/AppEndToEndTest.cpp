@@ -707,7 +707,7 @@ TEST_F(VoiceEndToEnd, RecordsPlaysAndUploadsTheChildsVoice) {
     std::string decodedPath = m_dir + "/decoded.wav";
     ASSERT_TRUE(DecodeMp3(m_recordings + "test.mp3", decodedPath));
     std::vector<std::int16_t> decoded = ReadWavSamples(decodedPath);
-    EXPECT_GT(decoded.size(), recorded.size() - 2304);
+    EXPECT_GE(decoded.size(), recorded.size());
     EXPECT_GT(Correlation(decoded, recorded), 0.95);
 
     // "PlayLuYin" after the stop: the device is played the recording.
