@@ -18,6 +18,7 @@ class CSendData {
     CSendData();
 
     std::uint16_t m_nPort = 80;
+    bool m_bTls = false;  // verified TLS to the host, with no fall-back to clear text
     char m_szUrlPath[100] = {};
     char m_szHost[100] = {};
     const std::string m_strBoundary;

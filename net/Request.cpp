@@ -33,6 +33,7 @@ void Request::SetServer(const char* path) {
     CopyCut(m_data.m_szHost, target.host.c_str());
     CopyCut(m_data.m_szUrlPath, path);
     m_data.m_nPort = static_cast<std::uint16_t>(target.port);
+    m_data.m_bTls = target.tls;
 }
 
 void Request::Reset() {
@@ -88,6 +89,7 @@ bool Request::Send() {
     post.agent = VEXA_PRODUCT_NAME;
     post.host = m_data.m_szHost;
     post.port = m_data.m_nPort;
+    post.tls = m_data.m_bTls;
     post.path = m_data.m_szUrlPath;
     post.headers = {"Accept: */*", "Connection:Keep-Alive",
                     WithoutLineEnd(BuildContentTypeHeader())};

@@ -89,6 +89,41 @@ std::string LowerAscii(std::string s) {
     return s;
 }
 
+// True for the names under which the movie reaches this server: the loopback addresses and
+// localhost, bare or with the server's own port.
+bool NamesThisServer(const std::string& value, int port) {
+    std::string host = value;
+    std::string suffix = ":" + std::to_string(port);
+    if (host.size() > suffix.size() &&
+        host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0)
+        host.resize(host.size() - suffix.size());
+    return host == "127.0.0.1" || host == "[::1]" || LowerAscii(host) == "localhost";
+}
+
+// A web page elsewhere can point a name of its own at 127.0.0.1 (DNS rebinding) and then read
+// the mirror through the user's browser; such a request names that host. A request without
+// any Host line (an HTTP/1.0 client) is ours.
+bool FromForeignHost(const std::string& request, int port) {
+    std::size_t headEnd = request.find("\r\n\r\n");
+    std::size_t line = request.find('\n');
+    while (line != std::string::npos && line < headEnd) {
+        std::size_t start = line + 1;
+        std::size_t end = request.find('\n', start);
+        std::string header =
+            request.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!header.empty() && header.back() == '\r') header.pop_back();
+        if (header.size() >= 5 && LowerAscii(header.substr(0, 5)) == "host:") {
+            std::size_t first = header.find_first_not_of(" \t", 5);
+            std::size_t last = header.find_last_not_of(" \t");
+            std::string value =
+                first == std::string::npos ? "" : header.substr(first, last - first + 1);
+            if (!NamesThisServer(value, port)) return true;
+        }
+        line = end;
+    }
+    return false;
+}
+
 }  // namespace
 
 struct CHTTPServer::SFetchSlot {
@@ -224,6 +259,11 @@ int CHTTPServer::ParseRequest(const std::string& request, std::string* reply, in
     if (request.compare(0, space, "GET") != 0) {
         *keepAlive = 0;
         *reply = ShortReply("501 Not Implemented");
+        return 1;
+    }
+    if (FromForeignHost(request, GetPort())) {
+        *keepAlive = 0;
+        *reply = ShortReply("404 Resource not found");
         return 1;
     }
     std::size_t uriEnd = request.find(' ', space + 1);

@@ -28,9 +28,16 @@ std::string ToValidUtf8(std::string_view text);
 // taken as letters.
 bool IsXmlName(std::string_view name);
 
-// Parses into doc and insists on what the parser itself lets through: one document element, no
-// text beside it, the declaration first, the doctype before the element, no attribute twice on an
-// element. On any failure doc is left empty.
+// Whether text (UTF-8, or another encoding that spells markup in ASCII) holds only characters XML
+// allows, every "&" starts a predefined entity or a reference to an allowed character, no "<"
+// stands in an attribute value, attributes are apart, comments hold no "--" and text no "]]>".
+// pugixml lets all of these through; a DOM parser refuses them. Entities declared in a doctype
+// are not known here and are refused too.
+bool IsWellFormedText(std::string_view text);
+
+// Parses into doc and insists on what the parser itself lets through: well-formed text (above),
+// one document element, no text beside it, the declaration first, the doctype before the element,
+// no attribute twice on an element. On any failure doc is left empty.
 bool ParseDocument(pugi::xml_document& doc, const void* data, std::size_t size,
                    pugi::xml_encoding encoding);
 

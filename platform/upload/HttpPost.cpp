@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 
 namespace vexa::platform {
@@ -35,7 +36,7 @@ size_t KeepReply(char* data, size_t size, size_t count, void* user) {
 
 std::string Url(const HttpPostRequest& request) {
     bool v6 = request.host.find(':') != std::string::npos;
-    std::string url = "http://";
+    std::string url = request.tls ? "https://" : "http://";
     url += v6 ? "[" + request.host + "]" : request.host;
     url += ":" + std::to_string(request.port);
     if (request.path.empty() || request.path[0] != '/') url += '/';
@@ -69,8 +70,15 @@ bool HttpPost(const HttpPostRequest& request, IPostBody& body, std::string& repl
     if (listOk) {
         std::string url = Url(request);
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        // Only http: a host value from the environment must not switch the scheme.
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+        // Exactly the scheme asked for: a host value from the environment must not switch it, and
+        // a TLS upload that fails its checks must not go out in clear text instead.
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, request.tls ? "https" : "http");
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (const char* ca = std::getenv("VEXA_TLS_CA_FILE"); ca != nullptr && *ca != '\0') {
+            curl_easy_setopt(curl, CURLOPT_CAINFO, ca);
+            curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        }
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl, CURLOPT_USERAGENT, request.agent.c_str());
         curl_easy_setopt(curl, CURLOPT_POST, 1L);

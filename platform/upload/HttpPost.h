@@ -21,6 +21,8 @@ struct HttpPostRequest {
     std::string agent;  // User-Agent
     std::string host;   // name or address; an IPv6 address without brackets
     int port = 80;
+    // HTTPS with the peer's certificate and name verified; a failed check fails the request.
+    bool tls = false;
     std::string path;  // sent as given
     // Extra request lines without CRLF ("Name: value"). Host and Content-Length come from the
     // client; no "Expect: 100-continue" is sent.
@@ -28,6 +30,9 @@ struct HttpPostRequest {
     std::uint64_t contentLength = 0;
 };
 
+// Developers and tests can name their own CA certificates (a PEM file) in VEXA_TLS_CA_FILE; they
+// are then trusted in place of the system's.
+//
 // True when the request was sent in full and the reply read to its end, whatever its status.
 // False on a connection, transfer or body error. The reply body goes to reply (cut at 1 MiB).
 bool HttpPost(const HttpPostRequest& request, IPostBody& body, std::string& reply);

@@ -1,5 +1,6 @@
-// A loopback HTTP server that takes POSTs, keeps every request byte for byte and answers with a
-// chosen status. Each connection is served on its own thread; everything stops with the object.
+// A loopback HTTP server that takes POSTs (and GETs), keeps every request byte for byte and
+// answers with a chosen status. It speaks plain HTTP, or HTTPS with a certificate the test makes.
+// Each connection is served on its own thread; everything stops with the object.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+typedef struct ssl_ctx_st SSL_CTX;
 
 namespace vexa::testing {
 
@@ -27,8 +30,21 @@ class CUploadSinkFake {
         std::string Field(const std::string& name) const;
     };
 
+    // A private key and its self-signed certificate, both PEM files.
+    struct TlsIdentity {
+        std::string certFile;
+        std::string keyFile;
+    };
+    // Makes one with `openssl req` in folder, for the subjectAltName list altNames (such as
+    // "IP:127.0.0.1,DNS:localhost"); empty file names when that failed.
+    static TlsIdentity MakeIdentity(const std::string& folder, const std::string& name,
+                                    const std::string& altNames);
+
     // Listens on 127.0.0.1 on a free port.
     CUploadSinkFake();
+    // The same over TLS with this identity; a client that does not complete the handshake
+    // leaves no request behind.
+    explicit CUploadSinkFake(const TlsIdentity& tls);
     ~CUploadSinkFake();
     CUploadSinkFake(const CUploadSinkFake&) = delete;
     CUploadSinkFake& operator=(const CUploadSinkFake&) = delete;
@@ -36,6 +52,8 @@ class CUploadSinkFake {
     int Port() const { return m_port; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
     void SetStatus(int status) { m_status = status; }
+    // The body of every reply (by default "reply " and the status).
+    void SetReplyBody(const std::string& body);
     // Waits this long after reading a request before answering it.
     void SetReplyDelayMs(int ms) { m_delayMs = ms; }
 
@@ -44,8 +62,11 @@ class CUploadSinkFake {
     std::vector<Received> Requests() const;
     // The most requests in progress at one time (from the connection to the reply).
     int MaxConcurrent() const { return m_maxConcurrent.load(); }
+    // Connections accepted, whether a request came over them or not.
+    int Connections() const { return m_accepted.load(); }
 
   private:
+    void Listen();
     void AcceptLoop();
     void Serve(int fd);
 
@@ -56,6 +77,10 @@ class CUploadSinkFake {
     std::atomic<int> m_delayMs{0};
     std::atomic<int> m_active{0};
     std::atomic<int> m_maxConcurrent{0};
+    std::atomic<int> m_accepted{0};
+    SSL_CTX* m_tls = nullptr;
+    bool m_hasReplyBody = false;
+    std::string m_replyBody;  // under m_lock
     mutable std::mutex m_lock;
     std::condition_variable m_arrived;
     std::vector<Received> m_requests;

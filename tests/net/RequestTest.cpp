@@ -37,13 +37,16 @@ class RequestTest : public ::testing::Test {
         m_dir = fs::temp_directory_path() / ("vexa-request-" + std::to_string(::getpid()));
         fs::create_directories(m_dir);
         // The client honours the environment's proxy; the sink is reached directly.
-        for (const char* proxy : {"http_proxy", "all_proxy", "ALL_PROXY"}) ::unsetenv(proxy);
+        for (const char* proxy :
+             {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+            ::unsetenv(proxy);
         ::setenv("VEXA_UPLOAD_HOST", m_sink.HostPort().c_str(), 1);
         m_request.SetServer("/Upfile.ashx");
         m_request.Reset();
     }
     void TearDown() override {
         ::unsetenv("VEXA_UPLOAD_HOST");
+        ::unsetenv("VEXA_TLS_CA_FILE");
         fs::remove_all(m_dir);
     }
     std::string Write(const std::string& relative, const std::string& bytes) {
@@ -190,6 +193,47 @@ TEST_F(RequestTest, FileChangedAfterItWasCountedFails) {
     EXPECT_FALSE(m_request.Send());
 }
 
+TEST_F(RequestTest, HttpsUploadGoesOnlyToAVerifiedHostAndNeverInClearText) {
+    using Identity = CUploadSinkFake::TlsIdentity;
+    Identity trusted = CUploadSinkFake::MakeIdentity(m_dir.string(), "trusted", "IP:127.0.0.1");
+    Identity stranger = CUploadSinkFake::MakeIdentity(m_dir.string(), "stranger", "IP:127.0.0.1");
+    Identity misnamed =
+        CUploadSinkFake::MakeIdentity(m_dir.string(), "misnamed", "DNS:other.example");
+    ASSERT_FALSE(trusted.certFile.empty() || stranger.certFile.empty() ||
+                 misnamed.certFile.empty());
+    std::ifstream a(trusted.certFile), b(misnamed.certFile);
+    std::string ca = Write("ca.pem", std::string(std::istreambuf_iterator<char>(a), {}) +
+                                         std::string(std::istreambuf_iterator<char>(b), {}));
+    ::setenv("VEXA_TLS_CA_FILE", ca.c_str(), 1);
+    std::string mp3(150000, '\0');
+    for (std::size_t i = 0; i < mp3.size(); ++i) mp3[i] = static_cast<char>((i * 7 + 3) % 256);
+    std::string path = Write("test.mp3", mp3);
+    auto upload = [&](int port) {
+        std::string host = "https://127.0.0.1:" + std::to_string(port);
+        ::setenv("VEXA_UPLOAD_HOST", host.c_str(), 1);
+        m_request.SetServer("/Upfile.ashx");
+        m_request.Reset();
+        m_request.AddField("uid", "9");
+        m_request.AddFile(path, "txtfile");
+        return m_request.Send();
+    };
+
+    CUploadSinkFake good(trusted);
+    ASSERT_TRUE(upload(good.Port()));
+    ASSERT_EQ(1u, good.Requests().size());
+    auto got = good.Requests()[0];
+    EXPECT_EQ(FieldPart("uid", "9") + FileHeader("txtfile", "test.mp3") + mp3 + "\r\n" + kClosing,
+              got.body);
+    EXPECT_EQ(got.announcedLength, got.body.size());
+
+    CUploadSinkFake unknown(stranger), otherName(misnamed);
+    for (CUploadSinkFake* sink : {&unknown, &otherName, &m_sink}) {
+        EXPECT_FALSE(upload(sink->Port())) << sink->Port();
+        EXPECT_GE(sink->Connections(), 1) << "the client did try";
+        EXPECT_TRUE(sink->Requests().empty()) << "nothing sent to " << sink->Port();
+    }
+}
+
 TEST_F(RequestTest, ServerPathIsCutTo99Bytes) {
     std::string longPath = "/" + std::string(150, 'p');
     m_request.SetServer(longPath.c_str());
@@ -214,7 +258,26 @@ TEST(UploadHost, HostAndOptionalPort) {
         t = ParseUploadHost(bad);
         EXPECT_EQ("h", t.host) << bad;
         EXPECT_EQ(80, t.port) << bad;
+        EXPECT_FALSE(t.tls);
     }
+}
+
+TEST(UploadHost, HttpsFormAsksForTls) {
+    struct Case {
+        const char* text;
+        const char* host;
+        int port;
+    };
+    for (const Case& c :
+         {Case{"https://upload.example.com", "upload.example.com", 443},
+          Case{"HTTPS://127.0.0.1:8443/", "127.0.0.1", 8443},
+          Case{"https://[::1]:9443", "::1", 9443}, Case{"https://h:12a", "h", 443}}) {
+        auto t = ParseUploadHost(c.text);
+        EXPECT_TRUE(t.tls) << c.text;
+        EXPECT_EQ(c.host, t.host) << c.text;
+        EXPECT_EQ(c.port, t.port) << c.text;
+    }
+    EXPECT_FALSE(ParseUploadHost("http://h").tls);
 }
 
 TEST(UploadHost, EnvironmentOverridesTheBuildValue) {

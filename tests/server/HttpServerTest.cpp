@@ -338,6 +338,49 @@ TEST_F(HttpServerTest, ListensOnLoopbackOnly) {
 
 // Targets that try to leave the document root: answered "404" with nothing fetched, written or
 // created anywhere.
+TEST_F(HttpServerTest, RequestsNamingAnotherHostGetNothing) {
+    WriteFile(root + "/lesson1/pic.gif", "picture");
+    site.SetFile("/lesson1/new.gif", "fresh");
+    StartServer();
+    const std::string port = std::to_string(server.GetPort());
+    auto raw = [&](const std::string& head) {
+        CLoopbackClient c;
+        if (!c.Connect(server.GetPort())) return std::string("connect failed");
+        c.Send(head + "\r\n");
+        return WithoutDate(c.ReadUntilClose(10000));
+    };
+    EXPECT_EQ(Short("404 Resource not found"),
+              raw("GET /lesson1/pic.gif HTTP/1.1\r\nHost: attacker.example\r\n"));
+    EXPECT_EQ(Full("image/gif", "picture"),
+              raw("GET /lesson1/pic.gif HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n"));
+
+    for (const std::string& ours :
+         std::vector<std::string>{"127.0.0.1", "localhost", "LocalHost:" + port, "[::1]",
+                                  "[::1]:" + port, " 127.0.0.1 "}) {
+        EXPECT_EQ(Full("image/gif", "picture"),
+                  Parse("GET /lesson1/pic.gif HTTP/1.0\r\nhost:" + ours + "\r\n\r\n"))
+            << ours;
+    }
+    EXPECT_EQ(Full("image/gif", "picture"), Parse("GET /lesson1/pic.gif HTTP/1.0\r\n\r\n"));
+    // Neither fetched through the server nor served from the mirror.
+    for (const std::string& foreign : std::vector<std::string>{
+             "attacker.example:" + port, "127.0.0.1:1", "localhost:" + port + "0", "127.0.0.1:",
+             "127.0.0.1.attacker.example", "::1", "[::1]x", "127.0.0.2", "", "localhost evil"}) {
+        EXPECT_EQ(Short("404 Resource not found"),
+                  Parse("GET /lesson1/new.gif HTTP/1.0\r\nHost: " + foreign + "\r\n\r\n"))
+            << foreign;
+        EXPECT_EQ(Short("404 Resource not found"),
+                  Parse("GET /lesson1/pic.gif HTTP/1.0\r\nHost: 127.0.0.1\r\nHOST: " + foreign +
+                        "\r\n\r\n"))
+            << foreign;
+    }
+    EXPECT_EQ(0u, site.Requests().size());
+    EXPECT_FALSE(fs::exists(root + "/lesson1/new.gif"));
+    // A Host line in a body is no header.
+    EXPECT_EQ(Full("image/gif", "picture"),
+              Parse("GET /lesson1/pic.gif HTTP/1.0\r\n\r\nHost: attacker.example\r\n"));
+}
+
 TEST_F(HttpServerTest, HostileTargetsStayInsideTheRoot) {
     WriteFile(sandbox + "/data/quinbery/secret.txt", "secret");
     WriteFile(sandbox + "/data/quinbery/vexa.swf", "outside movie");

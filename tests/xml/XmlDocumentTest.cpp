@@ -67,6 +67,40 @@ TEST(XmlDocument, RejectsWhatIsNotOneWellFormedDocument) {
     EXPECT_TRUE(doc.GetRoot()->IsNull());
 }
 
+TEST(XmlDocument, RefusesWhatTheParserWouldLetThrough) {
+    for (const char* bad :
+         {"<a>AT&T</a>", "<a b=\"<\"/>", "<a>&foo;</a>", "<a>\x01</a>", "<a b='x\x1fy'/>",
+          "<a><!-- \x0b --></a>", "<a b='&nbsp;'/>", "<a b=\"1\"c=\"2\"/>", "<a b='<'/>",
+          "<a>&amp</a>", "<a>&#1;</a>", "<a>&#xD800;</a>", "<a>&#X41;</a>", "<a>&#;</a>",
+          "<a>&#99999999999999999999;</a>", "<a>]]></a>", "<a><!-- a -- b --></a>",
+          "<a><!-- a ---></a>", "<a>\xEF\xBF\xBF</a>"}) {
+        CXmlDocument doc;
+        EXPECT_FALSE(doc.LoadXml(bad)) << bad;
+        EXPECT_TRUE(doc.GetRoot()->IsNull()) << bad;
+    }
+}
+
+TEST(XmlDocument, AcceptsReferencesCdataCommentsInstructionsAndUtf8Text) {
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.LoadXml(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE r [<!ELEMENT r ANY>]>\n"
+        "<r a=\"&lt;&gt;&amp;&apos;&quot;&#65;&#x42;&#x10FFFF;\" b='x > y'>\t<!-- a - b -->"
+        "<![CDATA[AT&T <x> ]]><?pi & < ?><t>\xE8\xAF\xAD\xE6\x96\x87 &#20013;&#x6587;</t></r>"));
+    EXPECT_EQ(doc.GetRoot()->GetAttribute("a", nullptr), "<>&'\"AB\xF4\x8F\xBF\xBF");
+    EXPECT_EQ(doc.GetRoot()->GetAttribute("b", nullptr), "x > y");
+    EXPECT_EQ(doc.SelectSingleNode("t")->GetValue(),
+              "\xE8\xAF\xAD\xE6\x96\x87 \xE4\xB8\xAD\xE6\x96\x87");
+    std::string text;
+    ASSERT_TRUE(doc.GetRoot()->GetText(text));
+    EXPECT_NE(text.find("AT&T <x> "), std::string::npos);
+    // The bridge's requests, with the escapes the page writes.
+    ASSERT_TRUE(
+        doc.LoadXml("<invoke name=\"RecUpload\" returntype=\"xml\"><arguments><string>a&amp;b"
+                    "&lt;c&gt;&quot;&apos;</string><number>3</number><true/></arguments>"
+                    "</invoke>"));
+    EXPECT_EQ(doc.SelectSingleNode("arguments/string")->GetValue(), "a&b<c>\"'");
+}
+
 TEST(XmlDocument, AbsoluteAndRelativeSelectionsStartAtTheDocumentElement) {
     CXmlDocument doc;
     ASSERT_TRUE(doc.LoadXml("<config><DelMod><m>1</m></DelMod></config>"));
@@ -146,6 +180,27 @@ TEST_F(XmlDocumentFiles, OpensUtf16FilesWithByteOrderMark) {
     CXmlDocument doc;
     ASSERT_TRUE(doc.Open(path.c_str()));
     EXPECT_EQ(doc.GetRoot()->GetValue(), "é");
+    // "<a>&x;</a>" and "<a>\x01</a>" in UTF-16BE without one.
+    Write(path, std::string("\0<\0a\0>\0&\0x\0;\0<\0/\0a\0>", 20));
+    EXPECT_FALSE(doc.Open(path.c_str()));
+    Write(path, std::string("\0<\0a\0>\0\x01\0<\0/\0a\0>", 16));
+    EXPECT_FALSE(doc.Open(path.c_str()));
+}
+
+TEST_F(XmlDocumentFiles, ConfigurationFileWithChineseTextOpensAndABrokenOneDoesNot) {
+    const std::string path = PathOf("vexa.xml");
+    Write(path,
+          "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<!-- modules -->\r\n"
+          "<config><site>\xE8\xAF\xAD\xE6\x96\x87 &amp; \xE6\x95\xB0\xE5\xAD\xA6</site>"
+          "<DelMod><lesson1>2</lesson1></DelMod></config>\r\n");
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.Open(path.c_str()));
+    EXPECT_EQ(doc.SelectSingleNode("DelMod/lesson1")->GetValue(), "2");
+    EXPECT_EQ(doc.SelectSingleNode("site")->GetValue(),
+              "\xE8\xAF\xAD\xE6\x96\x87 & \xE6\x95\xB0\xE5\xAD\xA6");
+    Write(path, "<config><site>AT&T</site><DelMod><lesson1>2</lesson1></DelMod></config>");
+    EXPECT_FALSE(doc.Open(path.c_str()));
+    EXPECT_TRUE(doc.GetRoot()->IsNull());
 }
 
 }  // namespace

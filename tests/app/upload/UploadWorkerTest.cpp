@@ -72,13 +72,16 @@ class UploadWorkerTest : public ::testing::Test {
         fs::create_directories(m_state);
         ::setenv("XDG_STATE_HOME", m_state.c_str(), 1);
         // The client honours the environment's proxy; the sink is reached directly.
-        for (const char* proxy : {"http_proxy", "all_proxy", "ALL_PROXY"}) ::unsetenv(proxy);
+        for (const char* proxy :
+             {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+            ::unsetenv(proxy);
         ::setenv("VEXA_UPLOAD_HOST", m_sink.HostPort().c_str(), 1);
         m_window = m_loop.AddTarget(&m_target);
     }
     void TearDown() override {
         m_loop.RemoveTarget(m_window);
         ::unsetenv("VEXA_UPLOAD_HOST");
+        ::unsetenv("VEXA_TLS_CA_FILE");
         fs::remove_all(m_state);
     }
     // Delivers posts until n done messages have come, for at most 10 s.
@@ -152,6 +155,30 @@ TEST_F(UploadWorkerTest, FailedUploadStillReportsDone) {
     ::setenv("VEXA_UPLOAD_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
     StartUploadWorker(Record("1", "2", "3"));
     WaitForDone(1);
+}
+
+TEST_F(UploadWorkerTest, HttpsUploadReachesOnlyATrustedSinkAndReportsDoneEitherWay) {
+    auto trusted = CUploadSinkFake::MakeIdentity(m_state.string(), "trusted", "IP:127.0.0.1");
+    auto stranger = CUploadSinkFake::MakeIdentity(m_state.string(), "stranger", "IP:127.0.0.1");
+    ASSERT_FALSE(trusted.certFile.empty() || stranger.certFile.empty());
+    ::setenv("VEXA_TLS_CA_FILE", trusted.certFile.c_str(), 1);
+    std::string mp3(70000, '\xfb');
+    std::ofstream(UploadFilePath(), std::ios::binary) << mp3;
+    CUploadSinkFake good(trusted), unknown(stranger);
+
+    ::setenv("VEXA_UPLOAD_HOST", ("https://127.0.0.1:" + std::to_string(good.Port())).c_str(), 1);
+    StartUploadWorker(Record("7", "12", "2"));
+    WaitForDone(1);
+    ASSERT_EQ(1u, good.Requests().size());
+    EXPECT_EQ("/Upfile_mp.ashx", good.Requests()[0].path);
+    EXPECT_NE(std::string::npos, good.Requests()[0].body.find(mp3 + "\r\n\r\n--"));
+
+    ::setenv("VEXA_UPLOAD_HOST", ("https://127.0.0.1:" + std::to_string(unknown.Port())).c_str(),
+             1);
+    StartUploadWorker(Record("7", "13", "2"));
+    WaitForDone(2);
+    EXPECT_GE(unknown.Connections(), 1);
+    EXPECT_TRUE(unknown.Requests().empty());
 }
 
 TEST_F(UploadWorkerTest, UploadsRunOneAtATimeEachOnItsOwnRecord) {

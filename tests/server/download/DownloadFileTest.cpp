@@ -10,6 +10,7 @@
 #include "BuildConfig.h"
 #include "server/DownloadHelpers.h"
 #include "tests/fakes/CFakeContentSite.h"
+#include "tests/fakes/CUploadSinkFake.h"
 #include "tests/server/download/TempFolder.h"
 
 namespace vexa {
@@ -58,6 +59,43 @@ TEST_F(DownloadFileTest, CompleteAnswerReplacesTheFileAndLeavesNoTemporaryBehind
     EXPECT_NE(requests[0].head.find("User-Agent: " VEXA_PRODUCT_NAME "/" VEXA_VERSION),
               std::string::npos)
         << requests[0].head;
+}
+
+TEST_F(DownloadFileTest, HttpsSiteIsReadOnlyWithAVerifiedCertificate) {
+    using testing::CUploadSinkFake;
+    CTempFolder certs;
+    auto trusted = CUploadSinkFake::MakeIdentity(certs.Path(), "trusted", "IP:127.0.0.1");
+    auto stranger = CUploadSinkFake::MakeIdentity(certs.Path(), "stranger", "IP:127.0.0.1");
+    auto misnamed = CUploadSinkFake::MakeIdentity(certs.Path(), "misnamed", "DNS:other.example");
+    ASSERT_FALSE(trusted.certFile.empty() || stranger.certFile.empty() ||
+                 misnamed.certFile.empty());
+    WriteFile(certs / "ca.pem", ReadFile(trusted.certFile) + ReadFile(misnamed.certFile));
+    setenv("VEXA_TLS_CA_FILE", (certs / "ca.pem").c_str(), 1);
+    std::string body(100000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 5 + 1);
+    auto url = [](const CUploadSinkFake& site, const std::string& path) {
+        return "https://127.0.0.1:" + std::to_string(site.Port()) + "/" + path;
+    };
+
+    CUploadSinkFake good(trusted);
+    good.SetReplyBody(body);
+    DownloadFile(url(good, "lesson1/pic.gif"), m_folder / "pic.gif");
+    EXPECT_EQ(ReadFile(m_folder / "pic.gif"), body);
+    ASSERT_EQ(good.Requests().size(), 1u);
+    EXPECT_EQ(good.Requests()[0].path, "/lesson1/pic.gif");
+
+    WriteFile(m_folder / "pic.gif", "kept");
+    CUploadSinkFake unknown(stranger), otherName(misnamed);
+    for (CUploadSinkFake* site : {&unknown, &otherName}) {
+        site->SetReplyBody("forged");
+        DownloadFile(url(*site, "pic.gif"), m_folder / "pic.gif");
+        DownloadFile(url(*site, "new.gif"), m_folder / "new.gif");
+        EXPECT_GE(site->Connections(), 1);
+        EXPECT_TRUE(site->Requests().empty());
+    }
+    EXPECT_EQ(ReadFile(m_folder / "pic.gif"), "kept");
+    EXPECT_EQ(Listing(m_folder.Path()), "pic.gif");
+    unsetenv("VEXA_TLS_CA_FILE");
 }
 
 TEST_F(DownloadFileTest, ErrorStatusLeavesTheFileAsItWasAndCreatesNone) {
