@@ -108,25 +108,28 @@ void CMireloDlg::SetWindowMode(bool fullScreen) {
     platform::ScreenMetrics screen = m_window->GetScreenMetrics();
     if (fullScreen) {
         g_windowed = 0;
-        int width = screen.width + screen.borderWidth;
-        int height = screen.height + screen.borderHeight;
+        // What is left of the frame without the caption goes past the screen's edges, so the
+        // client area, and the movie in it, is the whole screen.
         m_window->SetCaption(false);
-        m_window->MoveWindow(-1 - screen.borderWidth, -1 - screen.borderHeight, width + 1,
-                             height + 1);
+        m_window->MoveWindow(-screen.borderWidth, -screen.borderHeight, screen.width,
+                             screen.height);
         m_flash.MoveWindow(0, 0, screen.width, screen.height);
         m_flash.ShowWindow();
         Trace("layout: full screen " + std::to_string(screen.width) + "x" +
               std::to_string(screen.height));
     } else {
         g_windowed = 1;
+        // Centred by the outer size of the framed window; the client area is the movie's, so
+        // no bare window shows beside or below it.
         m_window->SetCaption(true);
         m_window->MoveWindow((screen.width - kWindowedWidth) / 2,
-                             (screen.height - kWindowedHeight) / 2, kWindowedWidth,
-                             kWindowedHeight);
+                             (screen.height - kWindowedHeight) / 2, kMovieWidth, kMovieHeight);
         m_flash.MoveWindow(0, 0, kMovieWidth, kMovieHeight);
         m_flash.ShowWindow();
         Trace("layout: windowed");
     }
+    // A new layout must not leave the keys with the window instead of the movie.
+    m_flash.SetFocus();
 }
 
 void CMireloDlg::OnMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -170,7 +173,9 @@ void CMireloDlg::EndDialog(int result) {
 }
 
 void CMireloDlg::OnAboutRequest() {
-    if (m_window) CAboutDlg::DoModal(*m_window);
+    if (!m_window) return;
+    CAboutDlg::DoModal(*m_window);
+    m_flash.SetFocus();
 }
 
 bool CMireloDlg::OnKeyDown(unsigned virtualKey, bool childHasFocus) {

@@ -23,7 +23,8 @@ constexpr int IDCANCEL = 2;
 constexpr std::uintptr_t IDT_STARTUP = 100005;
 constexpr int IDC_SHOCKWAVEFLASH1 = 1021;
 
-// The windowed layout: the window and the movie inside it.
+// The windowed layout: the outer size of the framed window, by which it is centred, and the
+// movie, which fills the window's client area.
 constexpr int kWindowedWidth = 976;
 constexpr int kWindowedHeight = 632;
 constexpr int kMovieWidth = 970;

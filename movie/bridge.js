@@ -122,10 +122,13 @@
     logToHost("unhandled rejection: " + (event.reason && (event.reason.stack || event.reason)));
   });
 
-  // With the host's trace on, every key the page gets is traced with the element it went to.
+  // With the host's trace on, every key the page gets is traced with the element it went to
+  // and, inside the player, the element that has the focus there.
   if (window.vexaHostTrace) {
     document.addEventListener("keydown", function (event) {
-      logToHost("key " + event.key + " on " + (event.target && event.target.tagName));
+      const inner = event.target && event.target.shadowRoot && event.target.shadowRoot.activeElement;
+      logToHost("key " + event.key + " on " + (event.target && event.target.tagName) +
+        (inner ? "/" + inner.tagName + (inner.id ? "#" + inner.id : "") : ""));
     }, true);
   }
 
@@ -137,6 +140,17 @@
 
   let player = null;
   let wantPlay = false;
+
+  // The player hands keys to the movie only while the element it made focusable for that, its
+  // stage container, has the page's focus; its own click handler puts the focus there.
+  // Focusing the player element instead passes the focus on to the first element inside it
+  // that takes typing, a hidden text input meant for touch keyboards, and no key then reaches
+  // the movie, Enter included, not even after a click. So the container takes the focus
+  // itself, once the player has made it focusable, and the hidden input never gets it.
+  function focusMovie() {
+    const stage = player && player.shadowRoot && player.shadowRoot.getElementById("container");
+    if (stage && stage.hasAttribute("tabindex")) stage.focus({ preventScroll: true });
+  }
 
   window.vexaHost = {
     toXml: toXml,
@@ -163,12 +177,12 @@
         logLevel: "error",
       }, options || {});
       const loading = player.ruffle().load(config);
-      // Keys reach the movie only while its player has the page's focus.
-      loading.then(function () { player.focus(); });
-      window.addEventListener("focus", function () { player.focus(); });
+      // The keys go to the movie from the start and whenever the page gets the focus back
+      // (after a message box, a new layout, another window).
+      loading.then(focusMovie);
+      window.addEventListener("focus", focusMovie);
       loading.catch(function (e) { logToHost("movie failed to load: " + (e && (e.stack || e))); });
       if (wantPlay) loading.then(function () { player.ruffle().resume(); });
-      player.focus();
       return loading;
     },
 

@@ -132,19 +132,24 @@ ScreenMetrics CGtkDialogWindow::GetScreenMetrics() {
 }
 
 void CGtkDialogWindow::SetCaption(bool on) {
+    // A desktop with a window manager takes the full-screen state and covers the monitor with
+    // the window, above its panels; without one the move and size that follow do the covering.
     if (on) {
+        gtk_window_unfullscreen(GTK_WINDOW(m_window));
         gtk_window_set_decorated(GTK_WINDOW(m_window), TRUE);
     } else {
-        // A frameless window that covers the monitor is taken for full screen by the desktop;
-        // the move and size that follow do the covering.
         gtk_window_set_decorated(GTK_WINDOW(m_window), FALSE);
+        gtk_window_fullscreen(GTK_WINDOW(m_window));
     }
 }
 
-void CGtkDialogWindow::MoveWindow(int x, int y, int width, int height) {
-    gtk_widget_set_size_request(m_fixed, width, height);
+void CGtkDialogWindow::MoveWindow(int x, int y, int clientWidth, int clientHeight) {
+    // The window's own area is the client area: a window manager draws its frame outside it
+    // and, with the default north-west gravity, puts the frame's corner at x, y. Without one
+    // there is no frame and the window itself goes there.
+    gtk_widget_set_size_request(m_fixed, clientWidth, clientHeight);
     gtk_window_move(GTK_WINDOW(m_window), x, y);
-    gtk_window_resize(GTK_WINDOW(m_window), width, height);
+    gtk_window_resize(GTK_WINDOW(m_window), clientWidth, clientHeight);
 }
 
 int CGtkDialogWindow::RunModal() {

@@ -22,7 +22,7 @@ class CGtkDialogWindow : public IDialogWindow {
     void ShowLoadingText(bool visible) override;
     ScreenMetrics GetScreenMetrics() override;
     void SetCaption(bool on) override;
-    void MoveWindow(int x, int y, int width, int height) override;
+    void MoveWindow(int x, int y, int clientWidth, int clientHeight) override;
     void* ChildContainer() override { return m_fixed; }
     int RunModal() override;
     void EndModal(int result) override;

@@ -45,7 +45,10 @@ class IDialogWindow {
     virtual ScreenMetrics GetScreenMetrics() = 0;
     // Caption and frame on or off; off also asks the desktop for full screen.
     virtual void SetCaption(bool on) = 0;
-    virtual void MoveWindow(int x, int y, int width, int height) = 0;
+    // Puts the outer top-left corner of the window (its frame, where the desktop draws one) at
+    // x, y and makes its client area, the part below the caption that holds the movie,
+    // clientWidth x clientHeight.
+    virtual void MoveWindow(int x, int y, int clientWidth, int clientHeight) = 0;
     // The native container the movie view is placed in (a GtkLayout here: children are clipped to
     // it and never size it).
     virtual void* ChildContainer() = 0;

@@ -83,6 +83,7 @@ class CFakeDialogWindow : public platform::IDialogWindow {
     void ShowLoadingText(bool v) override { loadingShown = v; }
     platform::ScreenMetrics GetScreenMetrics() override { return screen; }
     void SetCaption(bool on) override { caption = on; }
+    // The outer corner and the client size.
     void MoveWindow(int x, int y, int w, int h) override { window = {x, y, w, h}; }
     void* ChildContainer() override { return nullptr; }
     int RunModal() override {
@@ -188,11 +189,13 @@ TEST_F(DialogTest, StartsUpOnTheFirstTickAndTakesTheWindowedLayout) {
         EXPECT_EQ(m_window->loadingText, kLoadingText);
         EXPECT_EQ(m_site.CountOf("/vexa.xml"), 1u);
         EXPECT_EQ(dlg.DataFolder(), m_dir + "/appdata/quinbery/lm");
-        // 1024 x 768: the window at (24, 68), 976 x 632, the movie 970 x 607.
+        // 1024 x 768: the framed window's outer corner at (24, 68) by its 976 x 632, its client
+        // area the movie's 970 x 607, all of it the movie.
         EXPECT_EQ(g_windowed, 1);
         EXPECT_TRUE(m_window->caption);
-        EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+        EXPECT_EQ(m_window->window, (Rect{24, 68, 970, 607}));
         EXPECT_EQ(m_view->place, (Rect{0, 0, 970, 607}));
+        EXPECT_TRUE(m_view->focused);
         EXPECT_TRUE(PortAccepts(port));
         EXPECT_EQ(m_window->icon, "vexa");
         EXPECT_NE(m_window->title.find(VEXA_PRODUCT_NAME), std::string::npos);
@@ -215,28 +218,35 @@ TEST_F(DialogTest, GetWinSizeTogglesFullScreenAndBack) {
     RunDialog([&](CMireloDlg&) {
         const std::string toggle =
             "<invoke name=\"getWinSize\" returntype=\"xml\"><arguments/></invoke>";
+        // Each layout gives the keys back to the movie.
+        m_view->focused = false;
         EXPECT_EQ(m_view->MovieCalls(toggle), "");
         EXPECT_EQ(g_windowed, 0);
         EXPECT_FALSE(m_window->caption);
-        EXPECT_EQ(m_window->window, (Rect{-1, -1, 1025, 769}));
+        EXPECT_EQ(m_window->window, (Rect{0, 0, 1024, 768}));
         EXPECT_EQ(m_view->place, (Rect{0, 0, 1024, 768}));
+        EXPECT_TRUE(m_view->focused);
+        m_view->focused = false;
         m_view->MovieCalls(toggle);
         EXPECT_EQ(g_windowed, 1);
         EXPECT_TRUE(m_window->caption);
-        EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+        EXPECT_EQ(m_window->window, (Rect{24, 68, 970, 607}));
         EXPECT_EQ(m_view->place, (Rect{0, 0, 970, 607}));
+        EXPECT_TRUE(m_view->focused);
         m_window->EndModal(IDOK);
     });
 }
 
-TEST_F(DialogTest, FullScreenCoversTheFrameOfABorderedScreen) {
+TEST_F(DialogTest, FullScreenPutsTheFrameOfABorderedScreenPastItsEdges) {
     RunDialog([&](CMireloDlg& dlg) {
+        // What stays of the frame without the caption lies off screen; the client area and the
+        // movie are the whole screen.
         m_window->screen = {1280, 1024, 4, 4};
         dlg.SetWindowMode(true);
-        EXPECT_EQ(m_window->window, (Rect{-5, -5, 1285, 1029}));
+        EXPECT_EQ(m_window->window, (Rect{-4, -4, 1280, 1024}));
         EXPECT_EQ(m_view->place, (Rect{0, 0, 1280, 1024}));
         dlg.SetWindowMode(false);
-        EXPECT_EQ(m_window->window, (Rect{152, 196, 976, 632}));
+        EXPECT_EQ(m_window->window, (Rect{152, 196, 970, 607}));
         m_window->EndModal(IDOK);
     });
 }
@@ -247,7 +257,7 @@ TEST_F(DialogTest, WithoutTheConfigurationTheMovieIsNeverLoaded) {
         EXPECT_TRUE(m_view->loads.empty());
         EXPECT_TRUE(m_window->loadingShown);
         // The window still gets its windowed layout and stays until it is closed.
-        EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+        EXPECT_EQ(m_window->window, (Rect{24, 68, 970, 607}));
         m_window->events->OnCloseRequest();
     });
     std::vector<std::string> texts = m_boxes.Texts();
@@ -280,9 +290,11 @@ TEST_F(DialogTest, EnterReachesTheMovieOnlyWhenItHasTheFocusAndEscapeNeverEnds) 
         EXPECT_TRUE(keys->OnKeyDown(platform::VK_ESCAPE, false));
         EXPECT_FALSE(keys->OnKeyDown('A', true));
         EXPECT_FALSE(m_window->ended);
+        m_view->focused = false;
         keys->OnAboutRequest();
         EXPECT_NE(m_window->infoTitle.find(VEXA_PRODUCT_NAME), std::string::npos);
         EXPECT_EQ(m_window->infoLines.size(), 5u);
+        EXPECT_TRUE(m_view->focused) << "the About box kept the keys";
         m_window->EndModal(IDOK);
     });
 }

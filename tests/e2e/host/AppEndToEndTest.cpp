@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -169,6 +170,14 @@ double GreenShare(const std::string& png) {
     return out.empty() ? -1.0 : std::atof(out.c_str());
 }
 
+// How many pixels of the screenshot are exactly the given colour.
+long PixelsOf(const std::string& png, const std::string& colour) {
+    std::string out = Shell("convert '" + png + "' -alpha off -fill black +opaque '" + colour +
+                            "' -fill white -opaque '" + colour +
+                            "' -colorspace Gray -format '%[fx:mean*w*h]' info: 2>/dev/null");
+    return out.empty() ? -1 : std::lround(std::atof(out.c_str()));
+}
+
 int ColourCount(const std::string& png) {
     std::string out = Shell("convert '" + png + "' -format '%k' info: 2>/dev/null");
     return out.empty() ? 0 : std::atoi(out.c_str());
@@ -278,8 +287,8 @@ class AppEndToEnd : public ::testing::Test {
         for (char** e = environ; *e != nullptr; ++e) {
             std::string var = *e;
             for (const char* drop :
-                 {"APPDATA=", "XDG_STATE_HOME=", "XDG_DATA_HOME=", "LANG=", "LC_ALL=",
-                  "G_MESSAGES_DEBUG=", "VEXA_CONTENT_SITE=", "VEXA_UPLOAD_HOST=",
+                 {"APPDATA=", "XDG_STATE_HOME=", "XDG_DATA_HOME=", "XDG_CONFIG_HOME=", "LANG=",
+                  "LC_ALL=", "G_MESSAGES_DEBUG=", "VEXA_CONTENT_SITE=", "VEXA_UPLOAD_HOST=",
                   "ALSA_CONFIG_PATH=", "GST_PLUGIN_FEATURE_RANK="})
                 if (var.rfind(drop, 0) == 0) var.clear();
             if (!var.empty()) env.push_back(var);
@@ -429,13 +438,14 @@ TEST_F(AppEndToEnd, PlaysTheMovieAnswersItAndEndsCleanly) {
     ASSERT_TRUE(WaitForReport("UPOK", 1, 20000));
     EXPECT_EQ(ValuesOf(Reports(m_site), "UPOK"), std::vector<std::string>{"s:"});
 
-    // The windowed layout, centred on the 1024 x 768 screen.
+    // The windowed layout, centred on the 1024 x 768 screen by the framed window's outer size;
+    // no window manager here, so the window is its client area, the movie's size.
     std::string window = MainWindowId();
     ASSERT_FALSE(window.empty()) << "no visible window of class vexa";
     Geometry g = WindowGeometry(window);
     ASSERT_TRUE(g.ok);
-    EXPECT_EQ(g.width, 976);
-    EXPECT_EQ(g.height, 632);
+    EXPECT_EQ(g.width, 970);
+    EXPECT_EQ(g.height, 607);
     EXPECT_EQ(g.x, (1024 - 976) / 2);
     EXPECT_EQ(g.y, (768 - 632) / 2);
     // The desktop knows the program by its class and shows its icon.
@@ -483,7 +493,7 @@ TEST_F(AppEndToEnd, PlaysTheMovieAnswersItAndEndsCleanly) {
     EXPECT_TRUE(WaitFor(
         [&] {
             Geometry w = WindowGeometry(window);
-            return w.ok && w.x == 24 && w.y == 68 && w.width == 976 && w.height == 632;
+            return w.ok && w.x == 24 && w.y == 68 && w.width == 970 && w.height == 607;
         },
         10000))
         << "windowed layout not restored: " << WindowGeometry(window).x << ","
@@ -600,6 +610,92 @@ TEST_F(AppEndToEnd, TheLoadingTextAndAMessageBoxDrawChinese) {
     ASSERT_TRUE(SendCloseRequest(boxes[0]));
     ASSERT_TRUE(WaitFor([&] { return MessageBoxWindows().empty(); }, 10000));
     ASSERT_TRUE(SendCloseRequest(MainWindowId()));
+    EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
+}
+
+// The window's background in a colour the test movie never draws (user style sheet of the
+// scratch home), so any of it on screen is window that the movie does not cover.
+class LayoutEndToEnd : public AppEndToEnd {
+  protected:
+    static constexpr const char* kBackground = "#FF00FF";
+
+    void SetUp() override {
+        AppEndToEnd::SetUp();
+        if (HasFatalFailure()) return;
+        std::string config = m_dir + "/config/gtk-3.0";
+        ASSERT_EQ(std::system(("mkdir -p '" + config + "'").c_str()), 0);
+        std::ofstream(config + "/gtk.css")
+            << "window, layout { background-color: " << kBackground << "; }\n";
+        m_extraEnv.push_back("XDG_CONFIG_HOME=" + m_dir + "/config");
+    }
+
+    long BackgroundPixels(const std::string& name) {
+        return PixelsOf(Screenshot(name), kBackground);
+    }
+
+    // The key codes the movie's own KEY_DOWN listener has reported.
+    std::vector<std::string> MovieKeys() { return ValuesOf(Reports(m_site), "key"); }
+
+    bool MovieGetsEnter() {
+        size_t before = MovieKeys().size();
+        Shell("xdotool key Return 2>/dev/null");
+        return WaitFor(
+            [&] {
+                std::vector<std::string> keys = MovieKeys();
+                return keys.size() > before && keys.back() == "s:13";
+            },
+            10000);
+    }
+};
+
+TEST_F(LayoutEndToEnd, TheMovieCoversTheWindowAndTheScreenAndGetsEnter) {
+    Launch();
+    ASSERT_TRUE(WaitForReport("commands", 1, 90000)) << ReadFile(m_log);
+    std::string window = MainWindowId();
+    ASSERT_FALSE(window.empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(BackgroundPixels("e2e-layout-windowed"), 0) << "window shows beside the movie";
+
+    // Enter reaches the movie's listener with no click on the movie first; Escape is dropped
+    // before the movie and ends nothing.
+    EXPECT_TRUE(MovieGetsEnter()) << ReadFile(m_log);
+    Shell("xdotool key Escape 2>/dev/null");
+    EXPECT_TRUE(MovieGetsEnter());
+    std::vector<std::string> keys = MovieKeys();
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "s:27"), 0) << "Escape reached the movie";
+    EXPECT_EQ(WaitForExit(0), -1) << "Escape ended the program";
+
+    // The About box (F1) over the movie; once it is closed the movie has the keys again.
+    Shell("xdotool key F1 2>/dev/null");
+    std::vector<std::string> boxes;
+    ASSERT_TRUE(WaitFor([&] { return !(boxes = MessageBoxWindows()).empty(); }, 10000))
+        << "F1 showed no About box";
+    ASSERT_TRUE(SendCloseRequest(boxes[0]));
+    ASSERT_TRUE(WaitFor([&] { return MessageBoxWindows().empty(); }, 10000));
+    EXPECT_TRUE(MovieGetsEnter()) << "no Enter after the About box";
+
+    // Full screen: the window is the screen and the movie covers all of it, keys included.
+    m_site.SetFile("/e2e/fullscreen.xml", "<go/>");
+    ASSERT_TRUE(WaitForReport("getWinSize", 1, 20000));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            Geometry f = WindowGeometry(window);
+            return f.ok && f.x == 0 && f.y == 0 && f.width == 1024 && f.height == 768;
+        },
+        10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(BackgroundPixels("e2e-layout-fullscreen"), 0) << "window shows in full screen";
+    EXPECT_TRUE(MovieGetsEnter()) << "no Enter in full screen";
+
+    // And back.
+    m_site.SetFile("/e2e/windowed.xml", "<go/>");
+    ASSERT_TRUE(WaitForReport("getWinSize", 2, 20000));
+    EXPECT_TRUE(WaitFor([&] { return WindowGeometry(window).width == 970; }, 10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(BackgroundPixels("e2e-layout-windowed-again"), 0);
+    EXPECT_TRUE(MovieGetsEnter()) << "no Enter after leaving full screen";
+
+    m_site.SetFile("/e2e/close.xml", "<go/>");
     EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
 }
 
