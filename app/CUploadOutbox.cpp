@@ -253,6 +253,11 @@ std::vector<std::string> CUploadOutbox::List() const {
     return NamesIn(m_folder, IsEntryName);
 }
 
+bool CUploadOutbox::Has(const std::string& name) const {
+    std::error_code error;
+    return fs::is_directory(EntryFolder(name), error);
+}
+
 bool CUploadOutbox::Load(const std::string& name, Entry& entry, std::string& why) const {
     std::string folder = EntryFolder(name);
     std::string meta;

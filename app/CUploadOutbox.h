@@ -45,6 +45,8 @@ class CUploadOutbox {
 
     // Names of the waiting entries, oldest first.
     std::vector<std::string> List() const;
+    // False once the entry has gone (sent, dropped or moved aside).
+    bool Has(const std::string& name) const;
     // Reads a waiting entry and checks its recording against the size and digest it was kept
     // with. False when it is damaged; why then says how.
     bool Load(const std::string& name, Entry& entry, std::string& why) const;

@@ -150,6 +150,8 @@ void ResendOutbox(const std::string& folder) {
     for (const std::string& name : names) {
         // One entry per hold of the lock, so that a live upload waits for one resend at most.
         std::lock_guard<std::mutex> guard(UploadLock());
+        // The bounds may have dropped it since the round began.
+        if (!outbox.Has(name)) continue;
         CUploadOutbox::Entry entry;
         std::string why;
         if (!outbox.Load(name, entry, why)) {

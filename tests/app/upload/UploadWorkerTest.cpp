@@ -121,6 +121,8 @@ class UploadWorkerTest : public ::testing::Test {
         return n;
     }
     std::string RunLog() const { return ReadAll(CLog::LogPath()); }
+    // Made after SetUp has pointed the state folder at the test's own.
+    static CUploadOutbox Outbox() { return CUploadOutbox(CUploadOutbox::DefaultFolder()); }
     void CloseTheSink() {
         int port;
         {
@@ -133,7 +135,6 @@ class UploadWorkerTest : public ::testing::Test {
         std::ofstream(UploadFilePath(), std::ios::binary | std::ios::trunc) << bytes;
     }
 
-    CUploadOutbox m_outbox{CUploadOutbox::DefaultFolder()};
     CCountingLoop m_loop;
     CDoneTarget m_target;
     platform::WindowHandle m_window = 0;
@@ -185,11 +186,11 @@ TEST_F(UploadWorkerTest, AnUnansweredUploadIsKeptAndTheMovieStillHearsOnce) {
     StartUploadWorker(Record("8", "13", "1"));
     WaitForDone(2);
 
-    std::vector<std::string> waiting = m_outbox.List();
+    std::vector<std::string> waiting = Outbox().List();
     ASSERT_EQ(1u, waiting.size());
     CUploadOutbox::Entry entry;
     std::string why;
-    ASSERT_TRUE(m_outbox.Load(waiting[0], entry, why)) << why;
+    ASSERT_TRUE(Outbox().Load(waiting[0], entry, why)) << why;
     EXPECT_EQ("/Upfile_mp.ashx", entry.urlPath);
     EXPECT_EQ("u\r\n7", entry.uid);
     EXPECT_EQ("t\"12", entry.tid);
@@ -204,21 +205,21 @@ TEST_F(UploadWorkerTest, AKeptUploadWaitsForA2xxThenArrivesByteForByte) {
     WriteRecording(mp3);
     StartUploadWorker(Record("7", "12", "3"));
     WaitForDone(1);
-    ASSERT_EQ(1u, m_outbox.List().size());
+    ASSERT_EQ(1u, Outbox().List().size());
     // What is kept is what went out, not whatever the next recording left in the file.
     WriteRecording("a newer recording");
 
     ResendOutbox(CUploadOutbox::DefaultFolder());
     ASSERT_EQ(2u, m_sink.Requests().size());
-    ASSERT_EQ(1u, m_outbox.List().size()) << "a 500 answer dropped the entry";
-    std::string name = m_outbox.List()[0];
+    ASSERT_EQ(1u, Outbox().List().size()) << "a 500 answer dropped the entry";
+    std::string name = Outbox().List()[0];
     EXPECT_EQ(1u, Count(RunLog(), "Outbox entry " + name + " not taken, kept")) << RunLog();
 
     m_sink.SetStatus(200);
     ResendOutbox(CUploadOutbox::DefaultFolder());
     auto got = m_sink.Requests();
     ASSERT_EQ(3u, got.size());
-    EXPECT_TRUE(m_outbox.List().empty());
+    EXPECT_TRUE(Outbox().List().empty());
     EXPECT_EQ(1u, Count(RunLog(), "Outbox entry " + name + " sent to /Upfile_qz.ashx"));
     for (std::size_t i = 1; i < got.size(); ++i) {
         EXPECT_EQ(got[0].path, got[i].path);
@@ -239,7 +240,7 @@ TEST_F(UploadWorkerTest, WaitingEntriesGoOldestFirstAndNeverBesideALiveUpload) {
         StartUploadWorker(Record(uid, "1", "0"));
         WaitForDone(m_target.m_got.size() + 1);
     }
-    ASSERT_EQ(3u, m_outbox.List().size());
+    ASSERT_EQ(3u, Outbox().List().size());
     m_sink.SetStatus(200);
     m_sink.SetReplyDelayMs(150);
     // The start's round and a live upload at the same time; the live one's answer asks for
@@ -248,10 +249,10 @@ TEST_F(UploadWorkerTest, WaitingEntriesGoOldestFirstAndNeverBesideALiveUpload) {
     WriteRecording("live mp3");
     StartUploadWorker(Record("live", "2", "0"));
     WaitForDone(4);
-    for (int i = 0; i < 10000 && (OutboxResendRunning() || !m_outbox.List().empty()); ++i) {
+    for (int i = 0; i < 10000 && (OutboxResendRunning() || !Outbox().List().empty()); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_TRUE(m_outbox.List().empty());
+    EXPECT_TRUE(Outbox().List().empty());
     auto got = m_sink.Requests();
     ASSERT_EQ(7u, got.size());
     std::string resent;
@@ -301,21 +302,21 @@ TEST_F(UploadWorkerTest, UnfinishedAndDamagedEntriesAreMovedAsideNotSent) {
     CUploadOutbox::Entry unfinished, truncated, good;
     // A kill between the copy and the attempt's end leaves the staged copy behind.
     ASSERT_EQ(CUploadOutbox::StageResult::Staged,
-              m_outbox.Stage("/Upfile.ashx", "unfinished", "1", recording.string(), unfinished));
+              Outbox().Stage("/Upfile.ashx", "unfinished", "1", recording.string(), unfinished));
     ASSERT_EQ(CUploadOutbox::StageResult::Staged,
-              m_outbox.Stage("/Upfile.ashx", "truncated", "1", recording.string(), truncated));
-    ASSERT_TRUE(m_outbox.Keep(truncated, 500));
+              Outbox().Stage("/Upfile.ashx", "truncated", "1", recording.string(), truncated));
+    ASSERT_TRUE(Outbox().Keep(truncated, 500));
     fs::resize_file(fs::path(CUploadOutbox::DefaultFolder()) / truncated.name / "test.mp3", 1000);
     ASSERT_EQ(CUploadOutbox::StageResult::Staged,
-              m_outbox.Stage("/Upfile.ashx", "good", "1", recording.string(), good));
-    ASSERT_TRUE(m_outbox.Keep(good, 500));
+              Outbox().Stage("/Upfile.ashx", "good", "1", recording.string(), good));
+    ASSERT_TRUE(Outbox().Keep(good, 500));
 
     ResendOutbox(CUploadOutbox::DefaultFolder());
     ResendOutbox(CUploadOutbox::DefaultFolder());
     auto got = m_sink.Requests();
     ASSERT_EQ(1u, got.size());
     EXPECT_EQ("good", got[0].Field("uid"));
-    EXPECT_TRUE(m_outbox.List().empty());
+    EXPECT_TRUE(Outbox().List().empty());
     fs::path damaged = fs::path(CUploadOutbox::DefaultFolder()) / "damaged";
     EXPECT_TRUE(fs::exists(damaged / unfinished.name / "test.mp3"));
     EXPECT_TRUE(fs::exists(damaged / truncated.name / "test.mp3"));
