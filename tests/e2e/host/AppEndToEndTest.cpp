@@ -647,6 +647,8 @@ TEST_F(VoiceEndToEnd, AnUploadThatFailedArrivesAtTheNextStart) {
         return false;
     };
     ASSERT_TRUE(WaitFor(resent, 90000)) << ReadFile(m_log);
+    // Sent once the start-up is done, well before the movie's own upload.
+    EXPECT_EQ(m_sink.Requests().at(0).Field("uid"), "e2e-7");
     EXPECT_EQ(r.path, "/Upfile_en.ashx");
     EXPECT_EQ(r.Field("tid"), "e2e-12");
     const std::string fileHead =
