@@ -99,6 +99,7 @@ void CMireloDlg::RunStartup() {
     m_flash.LoadMovie(0, url);
     m_flash.Play();
     Trace(std::string("startup: movie loaded from ") + url);
+    StartOutboxResend();  // recordings that earlier runs could not upload
 
     if (StartEncoderDownloadIfMissing()) Trace("startup: fetching the encoder library");
 }

@@ -83,7 +83,7 @@ std::string Request::BuildClosingSection() {
     return closing;
 }
 
-bool Request::Send() {
+bool Request::Send(int* status) {
     std::string closing = BuildClosingSection();
     platform::HttpPostRequest post;
     post.agent = VEXA_PRODUCT_NAME;
@@ -96,7 +96,7 @@ bool Request::Send() {
     post.contentLength = m_data.m_nBodyLength;
     CMultipartBody body(m_data, std::move(closing));
     std::string reply;
-    bool sent = platform::HttpPost(post, body, reply);
+    bool sent = platform::HttpPost(post, body, reply, status);
     // The reply is read to its end but says nothing about success.
     return sent && !body.Failed() && body.BytesProduced() == post.contentLength;
 }

@@ -21,8 +21,9 @@ class Request {
     // Nothing happens for a file that cannot be opened, or a path added before.
     void AddFile(const std::string& path, const std::string& fieldName);
     // True when the whole exchange ran without a transfer or file error; the reply's status
-    // plays no part. Call once per Reset: it counts the closing section into the length.
-    bool Send();
+    // plays no part in it, but goes to *status when given (0 when no answer came). Call once per
+    // Reset: it counts the closing section into the length.
+    bool Send(int* status = nullptr);
 
     std::string BuildContentTypeHeader() const;
     // Also adds the section's length to the body length.

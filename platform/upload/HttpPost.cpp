@@ -46,7 +46,8 @@ std::string Url(const HttpPostRequest& request) {
 
 }  // namespace
 
-bool HttpPost(const HttpPostRequest& request, IPostBody& body, std::string& reply) {
+bool HttpPost(const HttpPostRequest& request, IPostBody& body, std::string& reply, int* status) {
+    if (status != nullptr) *status = 0;
     GlobalInitOnce();
     CURL* curl = curl_easy_init();
     if (curl == nullptr) return false;
@@ -94,6 +95,9 @@ bool HttpPost(const HttpPostRequest& request, IPostBody& body, std::string& repl
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallTimeoutS);
         rc = curl_easy_perform(curl);
+        long code = 0;
+        if (status != nullptr && curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK)
+            *status = static_cast<int>(code);
     }
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);

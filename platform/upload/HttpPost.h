@@ -34,7 +34,9 @@ struct HttpPostRequest {
 // are then trusted in place of the system's.
 //
 // True when the request was sent in full and the reply read to its end, whatever its status.
-// False on a connection, transfer or body error. The reply body goes to reply (cut at 1 MiB).
-bool HttpPost(const HttpPostRequest& request, IPostBody& body, std::string& reply);
+// False on a connection, transfer or body error. The reply body goes to reply (cut at 1 MiB);
+// the reply's HTTP status to *status when given (0 when no answer came).
+bool HttpPost(const HttpPostRequest& request, IPostBody& body, std::string& reply,
+              int* status = nullptr);
 
 }  // namespace vexa::platform

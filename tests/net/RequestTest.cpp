@@ -151,14 +151,16 @@ TEST_F(RequestTest, ResetForgetsThePreviousUpload) {
 }
 
 TEST_F(RequestTest, ErrorStatusStillSucceeds) {
-    for (int status : {404, 500}) {
+    for (int status : {200, 404, 500}) {
         CUploadSinkFake sink;
         sink.SetStatus(status);
         ::setenv("VEXA_UPLOAD_HOST", sink.HostPort().c_str(), 1);
         m_request.SetServer("/Upfile_mp.ashx");
         m_request.Reset();
         m_request.AddField("uid", "7");
-        EXPECT_TRUE(m_request.Send()) << status;
+        int answered = -1;
+        EXPECT_TRUE(m_request.Send(&answered)) << status;
+        EXPECT_EQ(status, answered);
         ASSERT_EQ(1u, sink.Requests().size());
         EXPECT_EQ("/Upfile_mp.ashx", sink.Requests()[0].path);
     }
@@ -173,7 +175,9 @@ TEST_F(RequestTest, UnreachableHostFails) {
     ::setenv("VEXA_UPLOAD_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
     m_request.SetServer("/Upfile.ashx");
     m_request.AddField("uid", "7");
-    EXPECT_FALSE(m_request.Send());
+    int answered = -1;
+    EXPECT_FALSE(m_request.Send(&answered));
+    EXPECT_EQ(0, answered);
 }
 
 TEST_F(RequestTest, FileChangedAfterItWasCountedFails) {

@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/CUploadOutbox.h"
 #include "app/UploadWorker.h"
+#include "server/CLog.h"
 #include "tests/fakes/CTestUiLoop.h"
 #include "tests/fakes/CUploadSinkFake.h"
 
@@ -79,6 +81,10 @@ class UploadWorkerTest : public ::testing::Test {
         m_window = m_loop.AddTarget(&m_target);
     }
     void TearDown() override {
+        // A resend round must not lose its folder under it.
+        for (int i = 0; i < 20000 && OutboxResendRunning(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         m_loop.RemoveTarget(m_window);
         ::unsetenv("VEXA_UPLOAD_HOST");
         ::unsetenv("VEXA_TLS_CA_FILE");
@@ -104,6 +110,32 @@ class UploadWorkerTest : public ::testing::Test {
         p.type = type;
         p.hWnd = m_window;
         return p;
+    }
+
+    static std::string ReadAll(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static std::size_t Count(const std::string& text, const std::string& part) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + 1))
+            ++n;
+        return n;
+    }
+    std::string RunLog() const { return ReadAll(CLog::LogPath()); }
+    // Made after SetUp has pointed the state folder at the test's own.
+    static CUploadOutbox Outbox() { return CUploadOutbox(CUploadOutbox::DefaultFolder()); }
+    void CloseTheSink() {
+        int port;
+        {
+            CUploadSinkFake gone;
+            port = gone.Port();
+        }
+        ::setenv("VEXA_UPLOAD_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+    }
+    void WriteRecording(const std::string& bytes) {
+        std::ofstream(UploadFilePath(), std::ios::binary | std::ios::trunc) << bytes;
     }
 
     CCountingLoop m_loop;
@@ -146,15 +178,154 @@ TEST_F(UploadWorkerTest, WithoutARecordingOnlyTheFieldsGo) {
     EXPECT_EQ(got[0].announcedLength, got[0].body.size());
 }
 
-TEST_F(UploadWorkerTest, FailedUploadStillReportsDone) {
-    int port;
-    {
-        CUploadSinkFake gone;
-        port = gone.Port();
-    }
-    ::setenv("VEXA_UPLOAD_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
-    StartUploadWorker(Record("1", "2", "3"));
+TEST_F(UploadWorkerTest, AnUnansweredUploadIsKeptAndTheMovieStillHearsOnce) {
+    CloseTheSink();
+    std::string mp3 = std::string("ID3\x03\0\n", 6) + std::string(3000, '\x5a');
+    WriteRecording(mp3);
+    StartUploadWorker(Record("u\r\n7", "t\"12", "2"));
     WaitForDone(1);
+    // Without a recording there is nothing worth keeping.
+    fs::remove(UploadFilePath());
+    StartUploadWorker(Record("8", "13", "1"));
+    WaitForDone(2);
+
+    std::vector<std::string> waiting = Outbox().List();
+    ASSERT_EQ(1u, waiting.size());
+    CUploadOutbox::Entry entry;
+    std::string why;
+    ASSERT_TRUE(Outbox().Load(waiting[0], entry, why)) << why;
+    EXPECT_EQ("/Upfile_mp.ashx", entry.urlPath);
+    EXPECT_EQ("u\r\n7", entry.uid);
+    EXPECT_EQ("t\"12", entry.tid);
+    EXPECT_EQ("test.mp3", fs::path(entry.filePath).filename());
+    EXPECT_EQ(mp3, ReadAll(entry.filePath));
+    EXPECT_EQ(1u, Count(RunLog(), "kept in the outbox as " + waiting[0])) << RunLog();
+}
+
+TEST_F(UploadWorkerTest, AKeptUploadWaitsForA2xxThenArrivesByteForByte) {
+    m_sink.SetStatus(500);
+    std::string mp3 = std::string("ID3\x04\0\0", 6) + std::string(70000, '\x33');
+    WriteRecording(mp3);
+    StartUploadWorker(Record("7", "12", "3"));
+    WaitForDone(1);
+    ASSERT_EQ(1u, Outbox().List().size());
+    // What is kept is what went out, not whatever the next recording left in the file.
+    WriteRecording("a newer recording");
+
+    ResendOutbox(CUploadOutbox::DefaultFolder());
+    ASSERT_EQ(2u, m_sink.Requests().size());
+    ASSERT_EQ(1u, Outbox().List().size()) << "a 500 answer dropped the entry";
+    std::string name = Outbox().List()[0];
+    EXPECT_EQ(1u, Count(RunLog(), "Outbox entry " + name + " not taken, kept")) << RunLog();
+
+    m_sink.SetStatus(200);
+    ResendOutbox(CUploadOutbox::DefaultFolder());
+    auto got = m_sink.Requests();
+    ASSERT_EQ(3u, got.size());
+    EXPECT_TRUE(Outbox().List().empty());
+    EXPECT_EQ(1u, Count(RunLog(), "Outbox entry " + name + " sent to /Upfile_qz.ashx"));
+    for (std::size_t i = 1; i < got.size(); ++i) {
+        EXPECT_EQ(got[0].path, got[i].path);
+        EXPECT_EQ(got[0].Header("Content-Type"), got[i].Header("Content-Type"));
+        EXPECT_EQ(got[0].announcedLength, got[i].announcedLength);
+        EXPECT_TRUE(got[0].body == got[i].body) << "resend " << i << " differs";
+    }
+    EXPECT_NE(std::string::npos, got[2].body.find(mp3));
+    // Nothing is left to send.
+    ResendOutbox(CUploadOutbox::DefaultFolder());
+    EXPECT_EQ(3u, m_sink.Requests().size());
+}
+
+TEST_F(UploadWorkerTest, WaitingEntriesGoOldestFirstAndNeverBesideALiveUpload) {
+    m_sink.SetStatus(404);
+    for (const char* uid : {"a", "b", "c"}) {
+        WriteRecording(std::string("mp3 of ") + uid);
+        StartUploadWorker(Record(uid, "1", "0"));
+        WaitForDone(m_target.m_got.size() + 1);
+    }
+    ASSERT_EQ(3u, Outbox().List().size());
+    m_sink.SetStatus(200);
+    m_sink.SetReplyDelayMs(150);
+    // The start's round and a live upload at the same time; the live one's answer asks for
+    // another round, which finds nothing left.
+    StartOutboxResend();
+    WriteRecording("live mp3");
+    StartUploadWorker(Record("live", "2", "0"));
+    WaitForDone(4);
+    for (int i = 0; i < 10000 && (OutboxResendRunning() || !Outbox().List().empty()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(Outbox().List().empty());
+    auto got = m_sink.Requests();
+    ASSERT_EQ(7u, got.size());
+    std::string resent;
+    for (std::size_t i = 3; i < got.size(); ++i)
+        if (got[i].Field("uid") != "live") resent += got[i].Field("uid");
+    EXPECT_EQ("abc", resent);
+    EXPECT_EQ(1, m_sink.MaxConcurrent());
+    EXPECT_EQ(4u, m_target.m_got.size()) << "a resend told the movie";
+}
+
+TEST_F(UploadWorkerTest, TheBoundsDropTheOldestWithALogLine) {
+    fs::path recording = m_state / "rec.mp3";
+    std::ofstream(recording, std::ios::binary) << "x";
+    std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    std::int64_t clock = now - CUploadOutbox::kMaxAgeMs - 60000;
+    CUploadOutbox outbox(CUploadOutbox::DefaultFolder());
+    outbox.SetClock([&] { return clock; });
+    auto keep = [&](const std::string& uid) {
+        CUploadOutbox::Entry staged;
+        ASSERT_EQ(CUploadOutbox::StageResult::Staged,
+                  outbox.Stage("/Upfile.ashx", uid, "t", recording.string(), staged));
+        ASSERT_TRUE(outbox.Keep(staged, 0));
+    };
+    keep("old");
+    std::string old = outbox.List().at(0);
+    clock = now;
+    for (std::size_t i = 0; i <= CUploadOutbox::kMaxEntries; ++i) {
+        ++clock;
+        keep(std::to_string(i));
+    }
+    std::vector<std::string> left = outbox.List();
+    ASSERT_EQ(CUploadOutbox::kMaxEntries, left.size());
+    CUploadOutbox::Entry first;
+    std::string why;
+    ASSERT_TRUE(outbox.Load(left[0], first, why));
+    EXPECT_EQ("1", first.uid);
+    std::string log = RunLog();
+    EXPECT_EQ(1u, Count(log, "Outbox entry " + old + " dropped: older than 14 days")) << log;
+    EXPECT_EQ(1u, Count(log, "dropped: more than 50 waiting")) << log;
+}
+
+TEST_F(UploadWorkerTest, UnfinishedAndDamagedEntriesAreMovedAsideNotSent) {
+    fs::path recording = m_state / "test.mp3";
+    std::ofstream(recording, std::ios::binary) << std::string(4000, 'r');
+    CUploadOutbox::Entry unfinished, truncated, good;
+    // A kill between the copy and the attempt's end leaves the staged copy behind.
+    ASSERT_EQ(CUploadOutbox::StageResult::Staged,
+              Outbox().Stage("/Upfile.ashx", "unfinished", "1", recording.string(), unfinished));
+    ASSERT_EQ(CUploadOutbox::StageResult::Staged,
+              Outbox().Stage("/Upfile.ashx", "truncated", "1", recording.string(), truncated));
+    ASSERT_TRUE(Outbox().Keep(truncated, 500));
+    fs::resize_file(fs::path(CUploadOutbox::DefaultFolder()) / truncated.name / "test.mp3", 1000);
+    ASSERT_EQ(CUploadOutbox::StageResult::Staged,
+              Outbox().Stage("/Upfile.ashx", "good", "1", recording.string(), good));
+    ASSERT_TRUE(Outbox().Keep(good, 500));
+
+    ResendOutbox(CUploadOutbox::DefaultFolder());
+    ResendOutbox(CUploadOutbox::DefaultFolder());
+    auto got = m_sink.Requests();
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ("good", got[0].Field("uid"));
+    EXPECT_TRUE(Outbox().List().empty());
+    fs::path damaged = fs::path(CUploadOutbox::DefaultFolder()) / "damaged";
+    EXPECT_TRUE(fs::exists(damaged / unfinished.name / "test.mp3"));
+    EXPECT_TRUE(fs::exists(damaged / truncated.name / "test.mp3"));
+    std::string log = RunLog();
+    EXPECT_EQ(1u, Count(log, "left unfinished, moved aside")) << log;
+    EXPECT_EQ(1u, Count(log, "recording has 1000 bytes, not 4000, moved aside")) << log;
 }
 
 TEST_F(UploadWorkerTest, HttpsUploadReachesOnlyATrustedSinkAndReportsDoneEitherWay) {

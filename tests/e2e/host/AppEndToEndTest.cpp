@@ -300,7 +300,8 @@ class AppEndToEnd : public ::testing::Test {
         env.push_back("LANG=C.UTF-8");
         env.push_back("G_MESSAGES_DEBUG=vexa");
         env.push_back("VEXA_CONTENT_SITE=" + m_site.BaseUrl());
-        env.push_back("VEXA_UPLOAD_HOST=" + m_sink.HostPort());
+        env.push_back("VEXA_UPLOAD_HOST=" +
+                      (m_uploadHost.empty() ? m_sink.HostPort() : m_uploadHost));
         env.push_back(m_marker);
         for (const std::string& var : m_extraEnv) env.push_back(var);
         std::vector<char*> envp;
@@ -366,6 +367,7 @@ class AppEndToEnd : public ::testing::Test {
     CFakeContentSite m_site;
     CUploadSinkFake m_sink;
     std::string m_dir, m_dataFolder, m_marker, m_movie, m_log;
+    std::string m_uploadHost;  // the sink's when empty
     std::vector<std::string> m_extraEnv;
     pid_t m_pid = -1;
     Clock::time_point m_started;
@@ -833,6 +835,70 @@ TEST_F(VoiceEndToEnd, RecordsPlaysAndUploadsTheChildsVoice) {
     EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
     EXPECT_EQ(ValuesOf(Reports(m_site), "UPOK"), (std::vector<std::string>{"s:", "s:"}));
     EXPECT_EQ(m_sink.Requests().size(), 2u);
+}
+
+// The upload service is down while the child records and sends: the movie still hears "UPOK",
+// and the next start, with the service back, delivers that recording with its first ids.
+TEST_F(VoiceEndToEnd, AnUploadThatFailedArrivesAtTheNextStart) {
+    {
+        CUploadSinkFake down;
+        m_uploadHost = down.HostPort();
+    }
+    Launch();
+    ASSERT_TRUE(WaitFor([&] { return !MessageBoxWindows().empty(); }, 90000))
+        << "no refusal shown; log:\n"
+        << ReadFile(m_log);
+    ASSERT_TRUE(SendCloseRequest(MessageBoxWindows()[0]));
+    ASSERT_TRUE(WaitForReport("UPOK", 1, 60000)) << ReadFile(m_log);
+    std::string mp3 = ReadFile(m_recordings + "test.mp3");
+    ASSERT_GT(mp3.size(), 4000u);
+    std::string outbox = m_recordings + "outbox";
+    std::string entries = Shell("ls '" + outbox + "'");
+    EXPECT_TRUE(std::regex_match(entries, std::regex("[0-9]{16}-[0-9]{6}\n"))) << entries;
+    EXPECT_NE(ReadFile(m_recordings + "RunLog.log").find("kept in the outbox as"),
+              std::string::npos);
+    // Playback of the recording ends before the window is closed.
+    std::string wav = m_recordings + "test.wav";
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFile(m_played).size() + 100 >= ReadFile(wav).size(); }, 30000));
+    ASSERT_TRUE(SendCloseRequest(MainWindowId()));
+    ASSERT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
+    EXPECT_TRUE(m_sink.Requests().empty());
+
+    // Only the outbox has the recording now.
+    ASSERT_EQ(std::remove((m_recordings + "test.mp3").c_str()), 0);
+    m_uploadHost.clear();
+    m_site.ClearLog();
+    m_site.SetFile("/e2e/mode.xml", "<commands/>");
+    Launch();
+    CUploadSinkFake::Received r;
+    auto resent = [&] {
+        for (const CUploadSinkFake::Received& got : m_sink.Requests())
+            if (got.Field("uid") == "e2e-7") {
+                r = got;
+                return true;
+            }
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(resent, 90000)) << ReadFile(m_log);
+    // Sent once the start-up is done, well before the movie's own upload.
+    EXPECT_EQ(m_sink.Requests().at(0).Field("uid"), "e2e-7");
+    EXPECT_EQ(r.path, "/Upfile_en.ashx");
+    EXPECT_EQ(r.Field("tid"), "e2e-12");
+    const std::string fileHead =
+        "filename=\"test.mp3\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    size_t at = r.body.find(fileHead);
+    ASSERT_NE(at, std::string::npos) << "no file part";
+    EXPECT_TRUE(r.body.compare(at + fileHead.size(), mp3.size(), mp3) == 0)
+        << "the resent bytes differ from the first run's test.mp3";
+    EXPECT_EQ(r.announcedLength, r.body.size());
+    ASSERT_TRUE(WaitForReport("commands", 1, 90000)) << ReadFile(m_log);
+    EXPECT_TRUE(WaitFor([&] { return Shell("ls '" + outbox + "'").empty(); }, 10000))
+        << "the delivered entry is still waiting";
+    EXPECT_NE(ReadFile(m_recordings + "RunLog.log").find("sent to /Upfile_en.ashx"),
+              std::string::npos);
+    ASSERT_TRUE(SendCloseRequest(MainWindowId()));
+    EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
 }
 
 #endif
