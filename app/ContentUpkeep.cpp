@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <random>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,6 +10,9 @@
 
 #include "app/AppFolders.h"
 #include "platform/core/MessageBox.h"
+#include "platform/dynlib/DynamicLibrary.h"
+#include "platform/dynlib/FileDigest.h"
+#include "server/CLog.h"
 #include "server/ContentSite.h"
 #include "server/DownloadHelpers.h"
 #include "xml/Tavix.h"
@@ -130,19 +134,54 @@ void LocalFileClear(const std::string& dataFolder) {
 }
 
 unsigned EncoderDownloadThreadProc(void* /*param*/) {
-    // Without a known executable folder the path would name the file-system root.
-    if (g_exeFolder.empty()) return 1;
-    DownloadFile(ContentSiteBaseUrl() + kEncoderLibraryName,
-                 g_exeFolder + "/" + kEncoderLibraryName);
+    FetchEncoderLibrary(kEncoderLibrarySha256);
     return 1;
 }
 
-bool StartEncoderDownloadIfMissing(std::function<void()> onFinished) {
-    if (g_exeFolder.empty() || FileExists((g_exeFolder + "/" + kEncoderLibraryName).c_str()))
+bool FetchEncoderLibrary(const std::string& expectedSha256) {
+    const std::string folder = platform::UserLibraryFolder();
+    if (folder.empty()) return false;
+    CreateDirectoryTree(folder.c_str());
+    const std::string target = folder + "/" + kEncoderLibraryName;
+    // The library comes in under a name of its own, so the loader never meets a copy that has
+    // not been checked yet; two programs fetching at once do not share it either.
+    const std::string fetched = folder + "/." + kEncoderLibraryName + "." +
+                                std::to_string(std::random_device{}()) + ".fetched";
+    DownloadFile(ContentSiteBaseUrl() + kEncoderLibraryName, fetched);
+    if (!FileExists(fetched.c_str())) return false;  // the site did not give it: silent
+    const std::string digest = platform::FileSha256(fetched);
+    std::error_code ec;
+    if (expectedSha256.empty() || digest != expectedSha256) {
+        // Anyone on the plain-HTTP path could have sent this; running it would run their code.
+        fs::remove(fetched, ec);
+        const std::string why =
+            "The encoder library from the content site was discarded: its "
+            "SHA-256 is " +
+            (digest.empty() ? std::string("unreadable") : digest) +
+            ", this program was built with " + expectedSha256;
+        CLog::WriteLogLine(why.c_str(), "EncoderDownload", 0);
+        return false;
+    }
+    fs::rename(fetched, target, ec);
+    if (ec) {
+        fs::remove(fetched, ec);
+        return false;
+    }
+    return true;
+}
+
+bool StartEncoderDownloadIfMissing(std::function<void()> onFinished, std::string expectedSha256) {
+    if (g_exeFolder.empty()) return false;
+    for (const std::string& folder : platform::InstalledLibraryFolders(g_exeFolder))
+        if (FileExists((folder + "/" + kEncoderLibraryName).c_str())) return false;
+    const std::string userFolder = platform::UserLibraryFolder();
+    if (userFolder.empty()) return false;
+    // A copy of another build (an older program's, or a damaged one) is fetched again.
+    if (platform::FileSha256(userFolder + "/" + kEncoderLibraryName) == expectedSha256)
         return false;
     try {
-        std::thread([done = std::move(onFinished)] {
-            EncoderDownloadThreadProc(nullptr);
+        std::thread([done = std::move(onFinished), digest = std::move(expectedSha256)] {
+            FetchEncoderLibrary(digest);
             if (done) done();
         }).detach();
         return true;
