@@ -1,8 +1,10 @@
 #include "app/ContentUpkeep.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <random>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -143,10 +145,14 @@ bool FetchEncoderLibrary(const std::string& expectedSha256) {
     if (folder.empty()) return false;
     CreateDirectoryTree(folder.c_str());
     const std::string target = folder + "/" + kEncoderLibraryName;
-    // The library comes in under a name of its own, so the loader never meets a copy that has
-    // not been checked yet; two programs fetching at once do not share it either.
-    const std::string fetched = folder + "/." + kEncoderLibraryName + "." +
-                                std::to_string(std::random_device{}()) + ".fetched";
+    // The library comes in under a name of its own, so the loader never meets a copy under the
+    // final name that has not been checked. (Two programs fetching at the same instant could
+    // share it; whatever lands is checked again when it is loaded.)
+    const auto stamp =
+        std::hash<std::thread::id>{}(std::this_thread::get_id()) ^
+        static_cast<std::size_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::string fetched =
+        folder + "/." + kEncoderLibraryName + "." + std::to_string(stamp) + ".fetched";
     DownloadFile(ContentSiteBaseUrl() + kEncoderLibraryName, fetched);
     if (!FileExists(fetched.c_str())) return false;  // the site did not give it: silent
     const std::string digest = platform::FileSha256(fetched);
@@ -154,11 +160,11 @@ bool FetchEncoderLibrary(const std::string& expectedSha256) {
     if (expectedSha256.empty() || digest != expectedSha256) {
         // Anyone on the plain-HTTP path could have sent this; running it would run their code.
         fs::remove(fetched, ec);
-        const std::string why =
-            "The encoder library from the content site was discarded: its "
-            "SHA-256 is " +
-            (digest.empty() ? std::string("unreadable") : digest) +
-            ", this program was built with " + expectedSha256;
+        const std::string why = std::string(
+                                    "The encoder library from the content site was "
+                                    "discarded: its SHA-256 is ") +
+                                (digest.empty() ? "unreadable" : digest.c_str()) +
+                                ", this program was built with " + expectedSha256;
         CLog::WriteLogLine(why.c_str(), "EncoderDownload", 0);
         return false;
     }
