@@ -1,5 +1,6 @@
-// The program's two base folders, fixed once at start-up: the executable folder, which holds
-// the encoder library, and the per-user data folder, which the server publishes.
+// The program's two base folders, fixed once at start-up: the executable folder, beside which the
+// encoder library is installed (in the folder itself in a build tree, in ../lib/vexa in a
+// package), and the per-user data folder, which the server publishes.
 #pragma once
 
 #include <string>

@@ -1,7 +1,10 @@
 #include "app/ContentUpkeep.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,6 +12,9 @@
 
 #include "app/AppFolders.h"
 #include "platform/core/MessageBox.h"
+#include "platform/dynlib/DynamicLibrary.h"
+#include "platform/dynlib/FileDigest.h"
+#include "server/CLog.h"
 #include "server/ContentSite.h"
 #include "server/DownloadHelpers.h"
 #include "xml/Tavix.h"
@@ -130,19 +136,58 @@ void LocalFileClear(const std::string& dataFolder) {
 }
 
 unsigned EncoderDownloadThreadProc(void* /*param*/) {
-    // Without a known executable folder the path would name the file-system root.
-    if (g_exeFolder.empty()) return 1;
-    DownloadFile(ContentSiteBaseUrl() + kEncoderLibraryName,
-                 g_exeFolder + "/" + kEncoderLibraryName);
+    FetchEncoderLibrary(kEncoderLibrarySha256);
     return 1;
 }
 
-bool StartEncoderDownloadIfMissing(std::function<void()> onFinished) {
-    if (g_exeFolder.empty() || FileExists((g_exeFolder + "/" + kEncoderLibraryName).c_str()))
+bool FetchEncoderLibrary(const std::string& expectedSha256) {
+    const std::string folder = platform::UserLibraryFolder();
+    if (folder.empty()) return false;
+    CreateDirectoryTree(folder.c_str());
+    const std::string target = folder + "/" + kEncoderLibraryName;
+    // The library comes in under a name of its own, so the loader never meets a copy under the
+    // final name that has not been checked. (Two programs fetching at the same instant could
+    // share it; whatever lands is checked again when it is loaded.)
+    const auto stamp =
+        std::hash<std::thread::id>{}(std::this_thread::get_id()) ^
+        static_cast<std::size_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::string fetched =
+        folder + "/." + kEncoderLibraryName + "." + std::to_string(stamp) + ".fetched";
+    DownloadFile(ContentSiteBaseUrl() + kEncoderLibraryName, fetched);
+    if (!FileExists(fetched.c_str())) return false;  // the site did not give it: silent
+    const std::string digest = platform::FileSha256(fetched);
+    std::error_code ec;
+    if (expectedSha256.empty() || digest != expectedSha256) {
+        // Anyone on the plain-HTTP path could have sent this; running it would run their code.
+        fs::remove(fetched, ec);
+        const std::string why = std::string(
+                                    "The encoder library from the content site was "
+                                    "discarded: its SHA-256 is ") +
+                                (digest.empty() ? "unreadable" : digest.c_str()) +
+                                ", this program was built with " + expectedSha256;
+        CLog::WriteLogLine(why.c_str(), "EncoderDownload", 0);
+        return false;
+    }
+    fs::rename(fetched, target, ec);
+    if (ec) {
+        fs::remove(fetched, ec);
+        return false;
+    }
+    return true;
+}
+
+bool StartEncoderDownloadIfMissing(std::function<void()> onFinished, std::string expectedSha256) {
+    if (g_exeFolder.empty()) return false;
+    for (const std::string& folder : platform::InstalledLibraryFolders(g_exeFolder))
+        if (FileExists((folder + "/" + kEncoderLibraryName).c_str())) return false;
+    const std::string userFolder = platform::UserLibraryFolder();
+    if (userFolder.empty()) return false;
+    // A copy of another build (an older program's, or a damaged one) is fetched again.
+    if (platform::FileSha256(userFolder + "/" + kEncoderLibraryName) == expectedSha256)
         return false;
     try {
-        std::thread([done = std::move(onFinished)] {
-            EncoderDownloadThreadProc(nullptr);
+        std::thread([done = std::move(onFinished), digest = std::move(expectedSha256)] {
+            FetchEncoderLibrary(digest);
             if (done) done();
         }).detach();
         return true;

@@ -1,14 +1,16 @@
 // Upkeep of the local content: modules whose version changed on the content site are purged at
 // start-up, the data folder is wiped on the movie's request, and the MP3 encoder library is
-// fetched into the executable folder when it is missing.
+// fetched into the per-user library folder when the program has none.
 #pragma once
 
 #include <functional>
 #include <string>
 
+#include "lame_enc/EncoderLibraryDigest.h"
+
 namespace vexa {
 
-// The encoder library's file name in the executable folder and on the content site.
+// The encoder library's file name in the program's library folders and on the content site.
 inline constexpr char kEncoderLibraryName[] = "liblame_enc.so";
 
 // Start-up step, on the dialog's thread, after the server has created dataFolder: downloads
@@ -31,14 +33,20 @@ bool DeleteFolderTree(const std::string& folder);
 // it until the next start.
 void LocalFileClear(const std::string& dataFolder);
 
-// The encoder download worker: fetches the content site's kEncoderLibraryName into g_exeFolder
-// (nothing when that is unknown). The parameter is not read. Returns 1.
+// The encoder download worker: fetches the content site's kEncoderLibraryName into the per-user
+// library folder (platform::UserLibraryFolder(), created when missing) and puts it in place only
+// when its SHA-256 is kEncoderLibrarySha256; a library with another digest is discarded and the
+// run log says so. The parameter is not read. Returns 1.
 unsigned EncoderDownloadThreadProc(void* param);
+// The same with the digest given; true when a library with that digest is now in place.
+bool FetchEncoderLibrary(const std::string& expectedSha256);
 
-// Start-up's last step: when g_exeFolder holds no kEncoderLibraryName, starts a detached worker
-// running EncoderDownloadThreadProc and returns true at once; onFinished, when given, runs last
+// Start-up's last step: when neither g_exeFolder nor its ../lib/vexa holds kEncoderLibraryName
+// and the per-user library folder holds no copy with the expected digest, starts a detached
+// worker running FetchEncoderLibrary and returns true at once; onFinished, when given, runs last
 // on that worker. Returns false when the library is there, when the executable folder is
-// unknown, or when no thread could be started.
-bool StartEncoderDownloadIfMissing(std::function<void()> onFinished = {});
+// unknown (so is whether the library was installed), or when no thread could be started.
+bool StartEncoderDownloadIfMissing(std::function<void()> onFinished = {},
+                                   std::string expectedSha256 = kEncoderLibrarySha256);
 
 }  // namespace vexa

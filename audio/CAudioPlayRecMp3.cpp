@@ -8,6 +8,7 @@
 
 #include "audio/CAudioPlayRec.h"
 #include "lame_enc/BladeMP3EncDLL.h"
+#include "lame_enc/EncoderLibraryDigest.h"
 #include "platform/core/MessageBox.h"
 #include "platform/dynlib/DynamicLibrary.h"
 
@@ -29,7 +30,10 @@ Proc Resolve(platform::LibraryHandle library, const char* name) {
 
 bool CAudioPlayRec::LoadEncoder() {
     if (m_hLameDll != nullptr) return true;
-    platform::LibraryHandle library = platform::LoadDynamicLibrary(kEncoderLibrary);
+    // A fetched copy counts only when it is the library this program was built with; one that
+    // is not counts as missing.
+    platform::LibraryHandle library =
+        platform::LoadDynamicLibrary(kEncoderLibrary, kEncoderLibrarySha256);
     if (library == nullptr) {
         platform::ShowMessageBox("Error loading lame_enc.DLL");
         return false;

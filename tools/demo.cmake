@@ -77,7 +77,8 @@ else()
     list(APPEND demo_outputs ${site}/${file})
   endforeach()
 
-  # The site offers the encoder library, as the maker's site does, for a host that lacks it.
+  # The site offers the encoder library, as the maker's site does, for a host that lacks it: the
+  # one of this very build, as the program keeps a fetched library only with its own digest.
   if(TARGET lame_enc)
     add_custom_command(
       OUTPUT ${site}/liblame_enc.so

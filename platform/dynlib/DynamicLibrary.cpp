@@ -7,12 +7,21 @@
 #include <mutex>
 
 #include "platform/core/Paths.h"
+#include "platform/dynlib/FileDigest.h"
 
 namespace vexa::platform {
 namespace {
 
 std::mutex g_lock;
 std::string g_folder;  // "" = the executable's folder
+
+std::string Join(const std::string& folder, const std::string& file) {
+    return folder.back() == '/' ? folder + file : folder + "/" + file;
+}
+
+void* Open(const std::string& path) {
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
 
 }  // namespace
 
@@ -35,16 +44,43 @@ std::string DynamicLibraryFolder() {
     return slash == std::string::npos ? std::string() : exe.substr(0, slash == 0 ? 1 : slash);
 }
 
-LibraryHandle LoadDynamicLibrary(const std::string& baseName) {
+std::vector<std::string> InstalledLibraryFolders(const std::string& programFolder) {
+    if (programFolder.empty()) return {};
+    // Relative to the program, so a package installed under any prefix finds its own library.
+    return {programFolder, Join(programFolder, "../lib/vexa")};
+}
+
+std::vector<std::string> InstalledLibraryFolders() {
+    return InstalledLibraryFolders(DynamicLibraryFolder());
+}
+
+std::string UserLibraryFolder() {
+    std::string base = GetEnv("XDG_DATA_HOME");
+    if (base.empty() || base[0] != '/') {
+        std::string home = HomeFolder();
+        if (home.empty()) return {};
+        base = Join(home, ".local/share");
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return Join(base, "quinbery");
+}
+
+LibraryHandle LoadDynamicLibrary(const std::string& baseName, const std::string& userCopySha256) {
     if (baseName.empty() || baseName.find('/') != std::string::npos) return nullptr;
     std::string file = DynamicLibraryFileName(baseName);
-    std::string folder = DynamicLibraryFolder();
-    if (!folder.empty()) {
-        std::string path = folder.back() == '/' ? folder + file : folder + "/" + file;
-        if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+    for (const std::string& folder : InstalledLibraryFolders())
+        if (void* handle = Open(Join(folder, file))) return handle;
+    if (!userCopySha256.empty()) {
+        // Whoever could put a file there, or on the network path it came over, must not choose
+        // the code this process runs: only the exact library the program expects is loaded.
+        if (std::string folder = UserLibraryFolder(); !folder.empty()) {
+            std::string path = Join(folder, file);
+            if (FileSha256(path) == userCopySha256)
+                if (void* handle = Open(path)) return handle;
+        }
     }
     // A bare name makes the loader use its normal search (LD_LIBRARY_PATH, cache, system).
-    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return Open(file);
 }
 
 void* GetLibrarySymbol(LibraryHandle library, const char* name) {

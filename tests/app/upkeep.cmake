@@ -5,3 +5,6 @@ vexa_add_test(NAME upkeep_test
   LIBS vexa_app_upkeep vexa_test_fakes
   LABELS "unit;app"
   TIMEOUT 120)
+# The encoder download keeps only the library this build made: the tests serve that very file.
+target_compile_definitions(upkeep_test PRIVATE LAME_ENC_PATH="$<TARGET_FILE:lame_enc>")
+add_dependencies(upkeep_test lame_enc)

@@ -29,7 +29,7 @@ if(TARGET lame_enc)
 
   vexa_add_test(NAME dynlib_tests
     SOURCES mp3/DynamicLibraryTest.cpp
-    LIBS vexa_mp3_test_support vexa_platform_dynlib
+    LIBS vexa_mp3_test_support vexa_platform_dynlib vexa_encoder_digest
     LABELS "unit;platform")
   target_compile_definitions(dynlib_tests PRIVATE ${VEXA_MP3_TEST_DEFINITIONS})
   add_dependencies(dynlib_tests ${VEXA_MP3_TEST_LIBRARIES})

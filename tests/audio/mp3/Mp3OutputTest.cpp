@@ -5,8 +5,10 @@
 #include <sys/resource.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -39,11 +41,18 @@ class Mp3Output : public EngineTest {
     Mp3Output() {
         UseLibrary(LAME_ENC_DIR);
         unsetenv("VEXA_TEST_LAME_FAULT");
+        // The per-user library folder is the test's own, never the account's.
+        if (const char* old = std::getenv("XDG_DATA_HOME")) m_oldData = old;
+        setenv("XDG_DATA_HOME", m_userData.Path().c_str(), 1);
     }
     ~Mp3Output() override {
         m_engine.reset();
         platform::SetDynamicLibraryFolder("");
         unsetenv("VEXA_TEST_LAME_FAULT");
+        if (m_oldData)
+            setenv("XDG_DATA_HOME", m_oldData->c_str(), 1);
+        else
+            unsetenv("XDG_DATA_HOME");
     }
     void UseLibrary(const std::string& folder) { platform::SetDynamicLibraryFolder(folder); }
 
@@ -79,6 +88,8 @@ class Mp3Output : public EngineTest {
     }
 
     std::vector<std::int16_t> m_signal;
+    CTempDir m_userData;
+    std::optional<std::string> m_oldData;
 };
 
 TEST_F(Mp3Output, MonoCaptureGivesATaggedMp3MatchingTheWav) {
@@ -189,6 +200,29 @@ TEST_F(Mp3Output, WithoutAUsableLibraryTheWavStillRecords) {
         EXPECT_FALSE(FileExists(StatePath("test.mp3")));
         EXPECT_FALSE(LibraryMapped(folder));
         EXPECT_GE(ReadWavSamples(StatePath("test.wav")).size(), 22050u * 9 / 10);
+    }
+}
+
+TEST_F(Mp3Output, AFetchedLibraryIsUsedOnlyWhenItIsTheOneTheProgramWasBuiltWith) {
+    Hear(SpeechLikeSignal(22050, 1));
+    CTempDir program;  // installed nowhere: neither beside the program nor in its ../lib/vexa
+    UseLibrary(program.Path());
+    const std::string user = m_userData.File("quinbery");
+    std::filesystem::create_directories(user);
+    for (const char* build : {NO_INFO_TAG_DIR, LAME_ENC_DIR}) {
+        m_boxes.Clear();
+        std::filesystem::copy_file(std::string(build) + "/liblame_enc.so", user + "/liblame_enc.so",
+                                   std::filesystem::copy_options::overwrite_existing);
+        Record(0, {{0, "test.wav"}, {0, "test.mp3"}}, 1000);
+        EXPECT_GE(ReadWavSamples(StatePath("test.wav")).size(), 22050u * 9 / 10);
+        if (std::string(build) == LAME_ENC_DIR) {
+            EXPECT_TRUE(m_boxes.Texts().empty()) << build;
+            EXPECT_GT(ParseMp3Frames(ReadBytes(StatePath("test.mp3"))).size(), 10u);
+        } else {
+            // Another build's library (whoever put it there) counts as missing.
+            EXPECT_EQ(m_boxes.Texts(), (std::vector<std::string>{"Error loading lame_enc.DLL"}));
+            EXPECT_FALSE(FileExists(StatePath("test.mp3")));
+        }
     }
 }
 

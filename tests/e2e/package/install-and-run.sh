@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix with `cmake --install`, builds the .deb with CPack,
-# checks both layouts and the package's dependencies, unpacks the .deb into a scratch root and
-# starts the program from there under Xvfb through the demo's happy path.
+# checks both layouts, the package's dependencies and lintian's verdict, unpacks the .deb into a
+# scratch root and starts the program from there under Xvfb through the demo's happy path.
 # Usage: install-and-run.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -23,7 +23,7 @@ expect_files() {
 }
 layout=(
     bin/vexa
-    bin/liblame_enc.so
+    lib/vexa/liblame_enc.so
     share/vexa/movie/host.html
     share/vexa/movie/bridge.js
     share/vexa/movie/ruffle/ruffle.js
@@ -35,12 +35,22 @@ layout=(
     share/icons/hicolor/256x256/apps/vexa.png
     share/man/man1/vexa.1.gz
     share/doc/vexa/copyright
+    share/doc/vexa/changelog.gz
 )
+# A private library has no place on the program's path.
+expect_no_files() {
+    local root=$1 f
+    shift
+    for f in "$@"; do
+        if [ -e "$root/$f" ]; then fail "$root holds $f"; else pass "$root has no $f"; fi
+    done
+}
 
 # ---- cmake --install into a scratch prefix -------------------------------------------------------
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1 || { cat "$scratch/install.log"; fail "cmake --install"; }
 expect_files "$prefix" "${layout[@]}"
+expect_no_files "$prefix" bin/liblame_enc.so
 if ls "$prefix"/share/vexa/movie/ruffle/*.wasm >/dev/null 2>&1; then pass "the Ruffle wasm is installed"; else fail "no Ruffle wasm installed"; fi
 
 version=$(awk -F'"' '/#define VEXA_VERSION /{print $2}' "$build/generated/BuildConfig.h")
@@ -80,7 +90,7 @@ if [ -n "$deb" ]; then
     root=$scratch/root
     dpkg-deb -x "$deb" "$root"
     # Every library that the package's programs link is provided by a package it depends on.
-    for elf in "$root/usr/bin/vexa" "$root/usr/bin/liblame_enc.so"; do
+    for elf in "$root/usr/bin/vexa" "$root/usr/lib/vexa/liblame_enc.so"; do
         for soname in $(objdump -p "$elf" | awk '/NEEDED/{print $2}'); do
             # (awk reads to the end: an early exit would break the pipe under pipefail)
             path=$(ldconfig -p | awk -v n="$soname" '$1 == n && !found {print $NF; found = 1}')
@@ -99,6 +109,26 @@ if [ -n "$deb" ]; then
         done
     done
     expect_files "$root/usr" "${layout[@]}"
+    expect_no_files "$root/usr" bin/liblame_enc.so
+    if tr ',' '\n' <<<"$depends" | awk '{print $1}' | grep -q -x -F fonts-wqy-microhei; then
+        pass "the package depends on the CJK font fonts-wqy-microhei"
+    else
+        fail "Depends lacks fonts-wqy-microhei"
+    fi
+    # lintian: no error and no warning (informational tags are shown, not counted).
+    if command -v lintian >/dev/null; then
+        lintian --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || true
+        cat "$scratch/lintian.log"
+        errors=$(grep -c '^E: ' "$scratch/lintian.log" || true)
+        warnings=$(grep -c '^W: ' "$scratch/lintian.log" || true)
+        if [ "$errors" = 0 ] && [ "$warnings" = 0 ]; then
+            pass "lintian: 0 errors, 0 warnings"
+        else
+            fail "lintian: $errors errors, $warnings warnings"
+        fi
+    else
+        fail "lintian is not installed (tools/packages.txt)"
+    fi
     # Installable: apt resolves every dependency (a dry run; nothing is changed).
     if command -v apt-get >/dev/null; then
         if apt-get install -s -q "$deb" >"$scratch/apt.log" 2>&1; then
@@ -113,6 +143,14 @@ if [ -n "$deb" ]; then
         pass "the program from the package ran the demo lesson"
     else
         fail "the program from the package did not run the demo lesson"
+    fi
+    # Without its installed library the program fetches the one of this build from the demo site;
+    # the lesson's MP3 upload shows that the fetched copy passed its digest check and was loaded.
+    rm "$root/usr/lib/vexa/liblame_enc.so"
+    if "$src/tests/e2e/demo/happy-path.sh" "$build" "$src" "$root/usr/bin/vexa"; then
+        pass "without /usr/lib/vexa/liblame_enc.so the program fetched the library and recorded MP3"
+    else
+        fail "without /usr/lib/vexa/liblame_enc.so the lesson did not record and upload an MP3"
     fi
 else
     fail "no .deb was made"

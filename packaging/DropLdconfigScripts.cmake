@@ -1,0 +1,37 @@
+# Run by CPack after it made the package (CPACK_POST_BUILD_SCRIPTS). CPack gives a package with a
+# shared object below /usr/lib a postinst and a postrm that only run ldconfig; the encoder library
+# is private (in /usr/lib/vexa, off the dynamic loader's path), and Debian wants such calls to be
+# triggers anyway. So the package is rebuilt without those two scripts; any other stays.
+find_program(DPKG_DEB dpkg-deb REQUIRED)
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+  if(NOT deb MATCHES "\\.deb$")
+    continue()
+  endif()
+  set(tree "${deb}.tree")
+  file(REMOVE_RECURSE "${tree}")
+  execute_process(COMMAND ${DPKG_DEB} -R "${deb}" "${tree}" RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "dpkg-deb -R ${deb} failed")
+  endif()
+  set(dropped FALSE)
+  foreach(script postinst postrm)
+    set(path "${tree}/DEBIAN/${script}")
+    if(EXISTS "${path}")
+      file(STRINGS "${path}" lines)
+      # What is left once the shell boilerplate and the ldconfig call are taken away.
+      list(FILTER lines EXCLUDE REGEX "^(#!/bin/sh|set -e|if \\[ \"\\$1\" = \"(configure|remove)\" \\]; then|[\t ]*ldconfig|fi|[\t ]*)$")
+      if(lines STREQUAL "")
+        file(REMOVE "${path}")
+        set(dropped TRUE)
+      endif()
+    endif()
+  endforeach()
+  if(dropped)
+    execute_process(COMMAND ${DPKG_DEB} --root-owner-group -Zgzip -b "${tree}" "${deb}"
+      OUTPUT_QUIET RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "dpkg-deb -b ${deb} failed")
+    endif()
+  endif()
+  file(REMOVE_RECURSE "${tree}")
+endforeach()
