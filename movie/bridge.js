@@ -137,39 +137,68 @@
 
   let player = null;
   let wantPlay = false;
+  let startOptions = {};
+  let warming = null;
+
+  // The smallest movie: an uncompressed SWF header with an empty stage, one frame, and the end.
+  const EMPTY_MOVIE = new Uint8Array([0x46, 0x57, 0x53, 0x0a, 0x11, 0x00, 0x00, 0x00, 0x00,
+                                      0x00, 0x0c, 0x01, 0x00, 0x40, 0x00, 0x00, 0x00]).buffer;
+
+  function baseConfig() {
+    return {
+      allowScriptAccess: true,
+      autoplay: "on",
+      unmuteOverlay: "hidden",
+      splashScreen: false,
+      letterbox: "on",
+      quality: "high",
+      scale: "showAll",
+      warnOnUnsupportedContent: false,
+      showSwfDownload: false,
+      allowNetworking: "all",
+      logLevel: "error",
+    };
+  }
+
+  function loadMovie(movieUrl) {
+    const config = Object.assign(baseConfig(), { url: movieUrl }, startOptions);
+    const loading = player.ruffle().load(config);
+    // Keys reach the movie only while its player has the page's focus.
+    loading.then(function () { player.focus(); });
+    loading.catch(function (e) { logToHost("movie failed to load: " + (e && (e.stack || e))); });
+    if (wantPlay) loading.then(function () { player.ruffle().resume(); });
+    return loading;
+  }
 
   window.vexaHost = {
     toXml: toXml,
     fromXml: fromXml,
 
-    // Creates the player in the page's stage element and loads the movie.
+    // Creates the player in the page's stage element and loads the movie. Without a movie URL
+    // the player only gets ready (the movie comes later through load), so the player's own
+    // start runs while the host is still busy with its content.
     start: function (movieUrl, options) {
       const ruffle = window.RufflePlayer.newest();
       player = ruffle.createPlayer();
       player.id = "player";
       document.getElementById("stage").appendChild(player);
-      const config = Object.assign({
-        url: movieUrl,
-        allowScriptAccess: true,
-        autoplay: "on",
-        unmuteOverlay: "hidden",
-        splashScreen: false,
-        letterbox: "on",
-        quality: "high",
-        scale: "showAll",
-        warnOnUnsupportedContent: false,
-        showSwfDownload: false,
-        allowNetworking: "all",
-        logLevel: "error",
-      }, options || {});
-      const loading = player.ruffle().load(config);
-      // Keys reach the movie only while its player has the page's focus.
-      loading.then(function () { player.focus(); });
+      startOptions = options || {};
       window.addEventListener("focus", function () { player.focus(); });
-      loading.catch(function (e) { logToHost("movie failed to load: " + (e && (e.stack || e))); });
-      if (wantPlay) loading.then(function () { player.ruffle().resume(); });
       player.focus();
-      return loading;
+      if (movieUrl === null || movieUrl === undefined) {
+        // An empty movie makes Ruffle fetch and compile its engine now; the real movie then
+        // reuses it. Loads run one after the other, as Ruffle is not built for overlapping ones.
+        warming = player.ruffle().load(Object.assign({}, baseConfig(), startOptions,
+                                                     { data: EMPTY_MOVIE }))
+          .catch(function (e) { logToHost("player warm-up failed: " + (e && (e.stack || e))); });
+        return warming;
+      }
+      return loadMovie(movieUrl);
+    },
+
+    // Loads the movie into the player that start made ready.
+    load: function (movieUrl) {
+      return (warming || Promise.resolve()).then(function () { return loadMovie(movieUrl); });
     },
 
     play: function () {

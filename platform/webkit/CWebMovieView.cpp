@@ -211,10 +211,12 @@ CWebMovieView::CWebMovieView(GtkLayout* container, std::string hostFolder, std::
     g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
     g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
     g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
+    g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
 }
 
 CWebMovieView::~CWebMovieView() {
     g_signal_handlers_disconnect_by_data(m_view, nullptr);
+    g_signal_handlers_disconnect_by_data(m_view, this);
     if (m_placed) gtk_container_remove(GTK_CONTAINER(m_container), GTK_WIDGET(m_view));
     gtk_widget_destroy(GTK_WIDGET(m_view));
     g_object_unref(m_view);
@@ -222,32 +224,76 @@ CWebMovieView::~CWebMovieView() {
     g_object_unref(m_context);
 }
 
-void CWebMovieView::LoadMovie(const std::string& url) {
+bool CWebMovieView::LoadHostPage(const std::string& movieUrl, const std::string& base) {
     gchar* page = nullptr;
     gsize length = 0;
     std::string path = m_hostFolder + "/" + m_hostPage;
     if (m_hostFolder.empty() || !g_file_get_contents(path.c_str(), &page, &length, nullptr)) {
         DebugTrace("movie: host page missing: " + path);
-        return;
+        return false;
     }
     std::string html(page, length);
     g_free(page);
     const std::string token = "{{MOVIE_URL}}";
+    std::string literal = movieUrl.empty() ? std::string("null") : JsStringLiteral(movieUrl);
     for (auto pos = html.find(token); pos != std::string::npos; pos = html.find(token, pos)) {
-        std::string literal = JsStringLiteral(url);
         html.replace(pos, token.size(), literal);
         pos += literal.size();
     }
     const std::string traceToken = "{{TRACE}}";
     if (auto pos = html.find(traceToken); pos != std::string::npos)
         html.replace(pos, traceToken.size(), DebugTraceEnabled() ? "true" : "false");
+    webkit_web_view_load_alternate_html(m_view, html.c_str(), base.c_str(), base.c_str());
+    return true;
+}
+
+void CWebMovieView::PreparePlayer(const std::string& origin) {
+    std::string base = OriginRootOf(origin);
+    if (base.empty()) return;
+    m_pageReady = false;
+    m_pendingMovie.clear();
+    m_pendingPlay = false;
+    m_preparedOrigin = LoadHostPage("", base) ? base : std::string();
+}
+
+void CWebMovieView::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+    auto* view = static_cast<CWebMovieView*>(self);
+    if (event != WEBKIT_LOAD_FINISHED || view->m_preparedOrigin.empty()) return;
+    view->m_pageReady = true;
+    if (!view->m_pendingMovie.empty()) {
+        std::string url = std::move(view->m_pendingMovie);
+        view->m_pendingMovie.clear();
+        view->RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
+    }
+    if (view->m_pendingPlay) {
+        view->m_pendingPlay = false;
+        view->RunScript("window.vexaHost && window.vexaHost.play();");
+    }
+}
+
+void CWebMovieView::LoadMovie(const std::string& url) {
     // The page takes the movie server's origin; its own files come from the scheme.
     std::string base = OriginRootOf(url);
+    if (!base.empty() && base == m_preparedOrigin) {
+        if (m_pageReady)
+            RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
+        else
+            m_pendingMovie = url;
+        return;
+    }
+    m_preparedOrigin.clear();
+    m_pageReady = false;
+    m_pendingMovie.clear();
+    m_pendingPlay = false;
     if (base.empty()) base = kPagePrefix;
-    webkit_web_view_load_alternate_html(m_view, html.c_str(), base.c_str(), base.c_str());
+    LoadHostPage(url, base);
 }
 
 void CWebMovieView::Play() {
+    if (!m_preparedOrigin.empty() && !m_pageReady) {
+        m_pendingPlay = true;
+        return;
+    }
     RunScript("window.vexaHost && window.vexaHost.play();");
 }
 

@@ -22,6 +22,7 @@ class CWebMovieView : public IMovieView {
     CWebMovieView& operator=(const CWebMovieView&) = delete;
 
     void SetCallHandler(CallHandler handler) override { m_handler = std::move(handler); }
+    void PreparePlayer(const std::string& origin) override;
     void LoadMovie(const std::string& url) override;
     void Play() override;
     void SetReturnValue(const std::string& value) override;
@@ -34,6 +35,9 @@ class CWebMovieView : public IMovieView {
 
   private:
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self);
+    static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    // Loads the host page with movieUrl ("" for none yet) under base.
+    bool LoadHostPage(const std::string& movieUrl, const std::string& base);
     void ServeFile(WebKitURISchemeRequest* request, const std::string& path);
     void ServeCall(WebKitURISchemeRequest* request);
     void RunScript(const std::string& script);
@@ -44,6 +48,12 @@ class CWebMovieView : public IMovieView {
     WebKitWebContext* m_context = nullptr;
     WebKitWebView* m_view = nullptr;
     bool m_placed = false;
+    // The origin of the page that PreparePlayer loaded, and whether it has finished loading;
+    // a movie asked for before that waits in m_pendingMovie.
+    std::string m_preparedOrigin;
+    bool m_pageReady = false;
+    std::string m_pendingMovie;
+    bool m_pendingPlay = false;
     CallHandler m_handler;
     // One slot per movie call being handled (calls nest when a handler runs a modal loop).
     std::vector<std::optional<std::string>> m_answers;
