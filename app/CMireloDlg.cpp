@@ -1,6 +1,7 @@
 #include "app/CMireloDlg.h"
 
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 #include "BuildConfig.h"
@@ -10,6 +11,7 @@
 #include "app/UploadWorker.h"
 #include "platform/audio/IWaveDevices.h"
 #include "platform/core/MessageBox.h"
+#include "server/ContentSite.h"
 
 namespace vexa {
 
@@ -26,6 +28,12 @@ constexpr int kTemplateFlashHeight = 24;
 
 }  // namespace
 
+// What a download worker needs to reach the dialog: its window while the dialog lives.
+struct CMireloDlg::SWorkerLink {
+    std::mutex lock;
+    platform::WindowHandle window = 0;  // 0 once the dialog is gone
+};
+
 CMireloDlg::CMireloDlg(Platform platform)
     : m_platform(std::move(platform)),
       m_iconName("vexa"),
@@ -38,6 +46,7 @@ CMireloDlg::CMireloDlg(Platform platform)
 }
 
 CMireloDlg::~CMireloDlg() {
+    CutWorkerLink();
     if (m_hWnd != 0) platform::UiLoop().RemoveTarget(m_hWnd);
 }
 
@@ -55,6 +64,7 @@ int CMireloDlg::DoModal() {
     OnInitDialog();
     int result = m_window->RunModal();
     Trace("dialog ended with " + std::to_string(result));
+    CutWorkerLink();
     // The window stays (hidden) until the members that live in it are gone.
     platform::UiLoop().RemoveTarget(m_hWnd);
     m_hWnd = 0;
@@ -80,6 +90,12 @@ bool CMireloDlg::OnInitDialog() {
     return true;
 }
 
+void CMireloDlg::CutWorkerLink() {
+    if (!m_workerLink) return;
+    std::lock_guard<std::mutex> guard(m_workerLink->lock);
+    m_workerLink->window = 0;
+}
+
 void CMireloDlg::RunStartup() {
     m_dataFolder = FixBaseFolders();
     Trace("startup: folders " + g_exeFolder + " " + m_dataFolder);
@@ -87,20 +103,50 @@ void CMireloDlg::RunStartup() {
     m_server.Start(m_dataFolder, "INDEX.HTML", 9898, 20000);
     Trace("startup: server on port " + std::to_string(m_server.GetPort()));
 
-    bool goOn = PurgeChangedModules(m_dataFolder);
+    // The player starts on the server's origin while the upkeep runs; only the movie waits.
+    m_flash.PreparePlayer("http://127.0.0.1:" + std::to_string(m_server.GetPort()) + "/");
+
+    // The download runs on a worker so that the window keeps answering. With a copy from an
+    // earlier run the wait is short: a site that does not answer must not hold it hostage.
+    bool haveCopy = HasLocalConfiguration(m_dataFolder);
+    m_workerLink = std::make_shared<SWorkerLink>();
+    m_workerLink->window = m_hWnd;
+    std::shared_ptr<SWorkerLink> link = m_workerLink;
+    bool started = StartConfigurationDownload(
+        m_dataFolder, ContentSiteBaseUrl(), m_server.SiteOutage(), [link](DownloadResult result) {
+            // Held while posting, so the dialog (and the loop after it) cannot go meanwhile.
+            std::lock_guard<std::mutex> guard(link->lock);
+            if (link->window != 0)
+                platform::UiLoop().PostMessage(link->window, WM_CONFIG_DOWNLOADED,
+                                               static_cast<std::uintptr_t>(result), 0);
+        });
+    if (!started) {
+        m_server.SiteOutage()->Note(DownloadConfiguration(m_dataFolder, ContentSiteBaseUrl()));
+        FinishStartup();
+        return;
+    }
+    m_startup = StartupStage::kDownloading;
+    Trace("startup: downloading the configuration");
+    if (haveCopy) platform::UiLoop().SetTimer(m_hWnd, IDT_CONFIG_WAIT, kConfigDownloadWaitMs);
+}
+
+void CMireloDlg::FinishStartup() {
+    m_startup = StartupStage::kDone;
+    bool goOn = ApplyConfiguration(m_dataFolder);
     Trace(std::string("startup: content upkeep ") + (goOn ? "done" : "failed"));
-    if (!goOn) return;
+    if (goOn) {
+        m_window->ShowLoadingText(false);
+        Trace("startup: loading text hidden");
 
-    m_window->ShowLoadingText(false);
-    Trace("startup: loading text hidden");
+        char url[64];
+        std::snprintf(url, sizeof url, "http://127.0.0.1:%d/vexa.swf", m_server.GetPort());
+        m_flash.LoadMovie(0, url);
+        m_flash.Play();
+        Trace(std::string("startup: movie loaded from ") + url);
 
-    char url[64];
-    std::snprintf(url, sizeof url, "http://127.0.0.1:%d/vexa.swf", m_server.GetPort());
-    m_flash.LoadMovie(0, url);
-    m_flash.Play();
-    Trace(std::string("startup: movie loaded from ") + url);
-
-    if (StartEncoderDownloadIfMissing()) Trace("startup: fetching the encoder library");
+        if (StartEncoderDownloadIfMissing()) Trace("startup: fetching the encoder library");
+    }
+    SetWindowMode(g_windowed != 0);
 }
 
 void CMireloDlg::SetWindowMode(bool fullScreen) {
@@ -134,8 +180,25 @@ void CMireloDlg::OnMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr
         case platform::WM_TIMER:
             if (wParam == IDT_STARTUP) {
                 platform::UiLoop().KillTimer(m_hWnd, IDT_STARTUP);
-                RunStartup();
-                SetWindowMode(g_windowed != 0);
+                if (m_startup == StartupStage::kNotStarted) RunStartup();
+            } else if (wParam == IDT_CONFIG_WAIT) {
+                platform::UiLoop().KillTimer(m_hWnd, IDT_CONFIG_WAIT);
+                if (m_startup == StartupStage::kDownloading && !m_ended) {
+                    // As after a failed download; the site counts as not answering, so the
+                    // movie's first requests do not wait on it either.
+                    m_server.SiteOutage()->NoteNoAnswer();
+                    Trace("startup: no configuration in time, going on with the local copy");
+                    FinishStartup();
+                }
+            }
+            break;
+        case WM_CONFIG_DOWNLOADED:
+            if (m_startup == StartupStage::kDownloading && !m_ended) {
+                platform::UiLoop().KillTimer(m_hWnd, IDT_CONFIG_WAIT);
+                Trace(static_cast<DownloadResult>(wParam) == DownloadResult::kStored
+                          ? "startup: configuration downloaded"
+                          : "startup: configuration not downloaded");
+                FinishStartup();
             }
             break;
         case WM_UPLOAD_DONE:
