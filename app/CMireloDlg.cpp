@@ -12,6 +12,7 @@
 #include "platform/audio/IWaveDevices.h"
 #include "platform/core/MessageBox.h"
 #include "server/ContentSite.h"
+#include "server/PortProbe.h"
 
 namespace vexa {
 
@@ -19,6 +20,13 @@ const char* const kLoadingText = "载入资源中,请稍后";
 const char* const kRecorderInitFailed = "录音设备初始化失败,部分功能无法使用!";
 
 namespace {
+
+// The server's first port to try.
+constexpr int kServerPort = 9898;
+
+std::string ServerOrigin(int port) {
+    return "http://127.0.0.1:" + std::to_string(port) + "/";
+}
 
 // The template's place of the player control (215, 0, 13 x 15 dialog units).
 constexpr int kTemplateFlashX = 322;
@@ -77,6 +85,10 @@ bool CMireloDlg::OnInitDialog() {
     m_window->ShowLoadingText(true);
     m_flash.Create(*m_window, kTemplateFlashX, kTemplateFlashY, kTemplateFlashWidth,
                    kTemplateFlashHeight, IDC_SHOCKWAVEFLASH1);
+    // The player starts now, while the rest comes up, on the origin of the port the server is
+    // going to take: only the movie itself waits for the upkeep.
+    m_preparedPort = FindFreePort(kServerPort);
+    if (m_preparedPort > 0) m_flash.PreparePlayer(ServerOrigin(m_preparedPort));
     m_window->SetTitle(std::string(VEXA_PRODUCT_NAME) + " " + VEXA_VERSION + " - www.quinbery.com");
     m_window->SetIconName(m_iconName);
     platform::UiLoop().SetTimer(m_hWnd, IDT_STARTUP, 100);
@@ -100,11 +112,13 @@ void CMireloDlg::RunStartup() {
     m_dataFolder = FixBaseFolders();
     Trace("startup: folders " + g_exeFolder + " " + m_dataFolder);
 
-    m_server.Start(m_dataFolder, "INDEX.HTML", 9898, 20000);
+    m_server.Start(m_dataFolder, "INDEX.HTML", kServerPort, 20000);
     Trace("startup: server on port " + std::to_string(m_server.GetPort()));
-
-    // The player starts on the server's origin while the upkeep runs; only the movie waits.
-    m_flash.PreparePlayer("http://127.0.0.1:" + std::to_string(m_server.GetPort()) + "/");
+    // Another program took that port meanwhile: the player starts again on the server's own.
+    if (m_server.GetPort() != m_preparedPort) {
+        m_preparedPort = m_server.GetPort();
+        m_flash.PreparePlayer(ServerOrigin(m_preparedPort));
+    }
 
     // The download runs on a worker so that the window keeps answering. With a copy from an
     // earlier run the wait is short: a site that does not answer must not hold it hostage.

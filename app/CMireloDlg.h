@@ -121,6 +121,7 @@ class CMireloDlg : public platform::IMessageTarget,
     bool m_ended = false;
     bool m_movieCalled = false;
     StartupStage m_startup = StartupStage::kNotStarted;
+    int m_preparedPort = 0;  // the port whose origin the player was started on
     std::shared_ptr<SWorkerLink> m_workerLink;
     TraceProc m_trace;
 };

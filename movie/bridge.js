@@ -190,6 +190,7 @@
         // reuses it. Loads run one after the other, as Ruffle is not built for overlapping ones.
         warming = player.ruffle().load(Object.assign({}, baseConfig(), startOptions,
                                                      { data: EMPTY_MOVIE }))
+          .then(function () { if (window.vexaHostTrace) logToHost("player ready"); })
           .catch(function (e) { logToHost("player warm-up failed: " + (e && (e.stack || e))); });
         return warming;
       }

@@ -260,6 +260,7 @@ void CWebMovieView::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointe
     auto* view = static_cast<CWebMovieView*>(self);
     if (event != WEBKIT_LOAD_FINISHED || view->m_preparedOrigin.empty()) return;
     view->m_pageReady = true;
+    DebugTrace("movie: player page loaded");
     if (!view->m_pendingMovie.empty()) {
         std::string url = std::move(view->m_pendingMovie);
         view->m_pendingMovie.clear();
@@ -275,6 +276,7 @@ void CWebMovieView::LoadMovie(const std::string& url) {
     // The page takes the movie server's origin; its own files come from the scheme.
     std::string base = OriginRootOf(url);
     if (!base.empty() && base == m_preparedOrigin) {
+        DebugTrace("movie: the started player takes the movie");
         if (m_pageReady)
             RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
         else
