@@ -131,8 +131,8 @@ void CMireloDlg::RunStartup() {
             // Held while posting, so the dialog (and the loop after it) cannot go meanwhile.
             std::lock_guard<std::mutex> guard(link->lock);
             if (link->window != 0)
-                platform::UiLoop().PostMessage(link->window, WM_CONFIG_DOWNLOADED,
-                                               static_cast<std::uintptr_t>(result), 0);
+                platform::PostToUiLoop(link->window, WM_CONFIG_DOWNLOADED,
+                                       static_cast<std::uintptr_t>(result), 0);
         });
     if (!started) {
         m_server.SiteOutage()->Note(DownloadConfiguration(m_dataFolder, ContentSiteBaseUrl()));

@@ -7,6 +7,7 @@
 
   const CALL_URL = "vexa-host://bridge/call";
   const LOG_URL = "vexa-host://bridge/log";
+  const READY_URL = "vexa-host://bridge/ready";
   const COMMANDS = [
     "RecUpload", "PlayLuYin", "CloseWinExe", "LocalFileClear", "RecStart", "RecStop",
     "getWelcome", "getOSVersion", "getWinSize", "getClient", "test_wave", "run_recognize",
@@ -186,6 +187,14 @@
       window.addEventListener("focus", function () { player.focus(); });
       player.focus();
       if (movieUrl === null || movieUrl === undefined) {
+        // The host hands over the movie once this very page (by its address) can take it.
+        try {
+          const xhr = new XMLHttpRequest();
+          xhr.open("POST", READY_URL, true);
+          xhr.send(String(window.location.href));
+        } catch (e) {
+          logToHost("could not tell the host the player is there: " + e);
+        }
         // An empty movie makes Ruffle fetch and compile its engine now; the real movie then
         // reuses it. Loads run one after the other, as Ruffle is not built for overlapping ones.
         warming = player.ruffle().load(Object.assign({}, baseConfig(), startOptions,

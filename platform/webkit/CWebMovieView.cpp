@@ -211,12 +211,10 @@ CWebMovieView::CWebMovieView(GtkLayout* container, std::string hostFolder, std::
     g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
     g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
     g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
-    g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
 }
 
 CWebMovieView::~CWebMovieView() {
     g_signal_handlers_disconnect_by_data(m_view, nullptr);
-    g_signal_handlers_disconnect_by_data(m_view, this);
     if (m_placed) gtk_container_remove(GTK_CONTAINER(m_container), GTK_WIDGET(m_view));
     gtk_widget_destroy(GTK_WIDGET(m_view));
     g_object_unref(m_view);
@@ -256,19 +254,20 @@ void CWebMovieView::PreparePlayer(const std::string& origin) {
     m_preparedOrigin = LoadHostPage("", base) ? base : std::string();
 }
 
-void CWebMovieView::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-    auto* view = static_cast<CWebMovieView*>(self);
-    if (event != WEBKIT_LOAD_FINISHED || view->m_preparedOrigin.empty()) return;
-    view->m_pageReady = true;
-    DebugTrace("movie: player page loaded");
-    if (!view->m_pendingMovie.empty()) {
-        std::string url = std::move(view->m_pendingMovie);
-        view->m_pendingMovie.clear();
-        view->RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
+void CWebMovieView::OnPlayerPageReady(const std::string& pageUrl) {
+    // An earlier page that was replaced before it finished may still report; only the page
+    // PreparePlayer loaded last takes the movie.
+    if (m_preparedOrigin.empty() || OriginRootOf(pageUrl) != m_preparedOrigin) return;
+    m_pageReady = true;
+    DebugTrace("movie: player page ready");
+    if (!m_pendingMovie.empty()) {
+        std::string url = std::move(m_pendingMovie);
+        m_pendingMovie.clear();
+        RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
     }
-    if (view->m_pendingPlay) {
-        view->m_pendingPlay = false;
-        view->RunScript("window.vexaHost && window.vexaHost.play();");
+    if (m_pendingPlay) {
+        m_pendingPlay = false;
+        RunScript("window.vexaHost && window.vexaHost.play();");
     }
 }
 
@@ -390,6 +389,10 @@ void CWebMovieView::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer se
     std::string uri = webkit_uri_scheme_request_get_uri(request);
     if (uri.rfind("vexa-host://bridge/call", 0) == 0) {
         view->ServeCall(request);
+    } else if (uri.rfind("vexa-host://bridge/ready", 0) == 0) {
+        std::string page = ReadAll(webkit_uri_scheme_request_get_http_body(request));
+        FinishWithText(request, "", 204);
+        view->OnPlayerPageReady(page);
     } else if (uri.rfind("vexa-host://bridge/log", 0) == 0) {
         DebugTrace("page: " + ReadAll(webkit_uri_scheme_request_get_http_body(request)));
         FinishWithText(request, "", 204);

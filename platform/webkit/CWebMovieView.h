@@ -35,7 +35,8 @@ class CWebMovieView : public IMovieView {
 
   private:
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self);
-    static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    // The page that PreparePlayer loaded says its player is there.
+    void OnPlayerPageReady(const std::string& pageUrl);
     // Loads the host page with movieUrl ("" for none yet) under base.
     bool LoadHostPage(const std::string& movieUrl, const std::string& base);
     void ServeFile(WebKitURISchemeRequest* request, const std::string& path);
@@ -48,8 +49,8 @@ class CWebMovieView : public IMovieView {
     WebKitWebContext* m_context = nullptr;
     WebKitWebView* m_view = nullptr;
     bool m_placed = false;
-    // The origin of the page that PreparePlayer loaded, and whether it has finished loading;
-    // a movie asked for before that waits in m_pendingMovie.
+    // The origin of the page that PreparePlayer loaded, and whether its player is there; a movie
+    // asked for before that waits in m_pendingMovie.
     std::string m_preparedOrigin;
     bool m_pageReady = false;
     std::string m_pendingMovie;

@@ -103,3 +103,18 @@ TEST(GlibUiLoop, DeliversPostsAndTimersAndDropsMessagesForRemovedTargets) {
     loop.RunUntil([] { return false; }, 50);
     EXPECT_EQ(r.got.size(), before);
 }
+
+// A worker the program does not wait for may finish after the program removed its loop.
+TEST(UiLoop, PostsFromWorkersAfterTheLoopIsGoneAreDropped) {
+    {
+        vexa::testing::CTestUiLoop loop;
+        Recorder r;
+        r.loop = &loop;
+        auto h = loop.AddTarget(&r);
+        EXPECT_TRUE(vexa::platform::PostToUiLoop(h, WM_USER, 1, 0));
+        loop.RunPending();
+        EXPECT_EQ(r.got.size(), 1u);
+        loop.RemoveTarget(h);
+    }
+    EXPECT_FALSE(vexa::platform::PostToUiLoop(1, WM_USER, 2, 0));
+}
