@@ -89,6 +89,7 @@ bool CMireloDlg::OnInitDialog() {
     // going to take: only the movie itself waits for the upkeep.
     m_preparedPort = FindFreePort(kServerPort);
     if (m_preparedPort > 0) m_flash.PreparePlayer(ServerOrigin(m_preparedPort));
+    Trace("init: player started");
     m_window->SetTitle(std::string(VEXA_PRODUCT_NAME) + " " + VEXA_VERSION + " - www.quinbery.com");
     m_window->SetIconName(m_iconName);
     platform::UiLoop().SetTimer(m_hWnd, IDT_STARTUP, 100);
@@ -97,6 +98,7 @@ bool CMireloDlg::OnInitDialog() {
     if (!m_recorder.Create(device, m_hWnd, this)) {
         platform::ShowMessageBox(kRecorderInitFailed);
     }
+    Trace("init: recorder created");
     // The player is the first control that takes the focus, so keys reach the movie.
     m_flash.SetFocus();
     return true;

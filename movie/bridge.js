@@ -139,7 +139,13 @@
   let player = null;
   let wantPlay = false;
   let startOptions = {};
+  let warmPlayer = null;
   let warming = null;
+
+  function dropWarmPlayer() {
+    if (warmPlayer) warmPlayer.remove();
+    warmPlayer = null;
+  }
 
   // The smallest movie: an uncompressed SWF header with an empty stage, one frame, and the end.
   const EMPTY_MOVIE = new Uint8Array([0x46, 0x57, 0x53, 0x0a, 0x11, 0x00, 0x00, 0x00, 0x00,
@@ -195,10 +201,13 @@
         } catch (e) {
           logToHost("could not tell the host the player is there: " + e);
         }
-        // An empty movie makes Ruffle fetch and compile its engine now; the real movie then
-        // reuses it. Loads run one after the other, as Ruffle is not built for overlapping ones.
-        warming = player.ruffle().load(Object.assign({}, baseConfig(), startOptions,
-                                                     { data: EMPTY_MOVIE }))
+        // An empty movie in a player of its own, out of sight, makes Ruffle fetch and compile
+        // its engine now; the real player shares that work and never waits for this one.
+        warmPlayer = ruffle.createPlayer();
+        warmPlayer.style.cssText = "position:absolute;left:-8px;top:-8px;width:1px;height:1px;";
+        document.body.appendChild(warmPlayer);
+        warming = warmPlayer.ruffle().load(Object.assign({}, baseConfig(), startOptions,
+                                                         { data: EMPTY_MOVIE, autoplay: "off" }))
           .then(function () { if (window.vexaHostTrace) logToHost("player ready"); })
           .catch(function (e) { logToHost("player warm-up failed: " + (e && (e.stack || e))); });
         return warming;
@@ -208,7 +217,10 @@
 
     // Loads the movie into the player that start made ready.
     load: function (movieUrl) {
-      return (warming || Promise.resolve()).then(function () { return loadMovie(movieUrl); });
+      const loading = loadMovie(movieUrl);
+      // The helper goes once both are through, so it is never torn down in mid-build.
+      Promise.allSettled([loading, warming]).then(dropWarmPlayer);
+      return loading;
     },
 
     play: function () {

@@ -79,7 +79,9 @@ double TimeToMark(const std::vector<std::string>& argv, const std::vector<std::s
             ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     }
     close(fds[0]);
-    if (ms < 0) std::fprintf(stderr, "--- output of %s:\n%s\n---\n", args[0], seen.c_str());
+    // VEXA_BENCH_VERBOSE=1 shows every run's output, to see where the time goes.
+    if (ms < 0 || std::getenv("VEXA_BENCH_VERBOSE") != nullptr)
+        std::fprintf(stderr, "--- output of %s:\n%s\n---\n", args[0], seen.c_str());
     kill(-pid, SIGTERM);
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
