@@ -114,7 +114,10 @@ void CMireloDlg::RunStartup() {
     m_dataFolder = FixBaseFolders();
     Trace("startup: folders " + g_exeFolder + " " + m_dataFolder);
 
-    m_server.Start(m_dataFolder, "INDEX.HTML", kServerPort, 20000);
+    // From the port the player was started on, the first free one a moment ago, so that the
+    // two meet unless something took it in between.
+    m_server.Start(m_dataFolder, "INDEX.HTML", m_preparedPort > 0 ? m_preparedPort : kServerPort,
+                   20000);
     Trace("startup: server on port " + std::to_string(m_server.GetPort()));
     // Another program took that port meanwhile: the player starts again on the server's own.
     if (m_server.GetPort() != m_preparedPort) {

@@ -211,10 +211,12 @@ CWebMovieView::CWebMovieView(GtkLayout* container, std::string hostFolder, std::
     g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
     g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
     g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
+    g_signal_connect(m_view, "load-failed", G_CALLBACK(OnPageFailed), this);
 }
 
 CWebMovieView::~CWebMovieView() {
     g_signal_handlers_disconnect_by_data(m_view, nullptr);
+    g_signal_handlers_disconnect_by_data(m_view, this);
     if (m_placed) gtk_container_remove(GTK_CONTAINER(m_container), GTK_WIDGET(m_view));
     gtk_widget_destroy(GTK_WIDGET(m_view));
     g_object_unref(m_view);
@@ -232,6 +234,8 @@ bool CWebMovieView::LoadHostPage(const std::string& movieUrl, const std::string&
     }
     std::string html(page, length);
     g_free(page);
+    // A page still on its way would be committed over this one.
+    webkit_web_view_stop_loading(m_view);
     const std::string token = "{{MOVIE_URL}}";
     std::string literal = movieUrl.empty() ? std::string("null") : JsStringLiteral(movieUrl);
     for (auto pos = html.find(token); pos != std::string::npos; pos = html.find(token, pos)) {
@@ -252,6 +256,21 @@ void CWebMovieView::PreparePlayer(const std::string& origin) {
     m_pendingMovie.clear();
     m_pendingPlay = false;
     m_preparedOrigin = LoadHostPage("", base) ? base : std::string();
+}
+
+gboolean CWebMovieView::OnPageFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError*,
+                                     gpointer self) {
+    auto* view = static_cast<CWebMovieView*>(self);
+    if (uri == nullptr || view->m_preparedOrigin.empty() || view->m_pageReady ||
+        OriginRootOf(uri) != view->m_preparedOrigin)
+        return FALSE;
+    // The started player's page did not come: the movie gets a page of its own instead.
+    std::string movie = std::move(view->m_pendingMovie);
+    view->m_preparedOrigin.clear();
+    view->m_pendingMovie.clear();
+    view->m_pendingPlay = false;
+    if (!movie.empty()) view->LoadHostPage(movie, OriginRootOf(movie));
+    return FALSE;
 }
 
 void CWebMovieView::OnPlayerPageReady(const std::string& pageUrl) {

@@ -35,6 +35,8 @@ class CWebMovieView : public IMovieView {
 
   private:
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self);
+    static gboolean OnPageFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
+                                 GError* error, gpointer self);
     // The page that PreparePlayer loaded says its player is there.
     void OnPlayerPageReady(const std::string& pageUrl);
     // Loads the host page with movieUrl ("" for none yet) under base.
