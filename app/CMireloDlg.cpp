@@ -1,6 +1,7 @@
 #include "app/CMireloDlg.h"
 
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 #include "BuildConfig.h"
@@ -10,6 +11,8 @@
 #include "app/UploadWorker.h"
 #include "platform/audio/IWaveDevices.h"
 #include "platform/core/MessageBox.h"
+#include "server/ContentSite.h"
+#include "server/PortProbe.h"
 
 namespace vexa {
 
@@ -18,6 +21,13 @@ const char* const kRecorderInitFailed = "录音设备初始化失败,部分功�
 
 namespace {
 
+// The server's first port to try.
+constexpr int kServerPort = 9898;
+
+std::string ServerOrigin(int port) {
+    return "http://127.0.0.1:" + std::to_string(port) + "/";
+}
+
 // The template's place of the player control (215, 0, 13 x 15 dialog units).
 constexpr int kTemplateFlashX = 322;
 constexpr int kTemplateFlashY = 0;
@@ -25,6 +35,12 @@ constexpr int kTemplateFlashWidth = 20;
 constexpr int kTemplateFlashHeight = 24;
 
 }  // namespace
+
+// What a download worker needs to reach the dialog: its window while the dialog lives.
+struct CMireloDlg::SWorkerLink {
+    std::mutex lock;
+    platform::WindowHandle window = 0;  // 0 once the dialog is gone
+};
 
 CMireloDlg::CMireloDlg(Platform platform)
     : m_platform(std::move(platform)),
@@ -38,6 +54,7 @@ CMireloDlg::CMireloDlg(Platform platform)
 }
 
 CMireloDlg::~CMireloDlg() {
+    CutWorkerLink();
     if (m_hWnd != 0) platform::UiLoop().RemoveTarget(m_hWnd);
 }
 
@@ -55,6 +72,7 @@ int CMireloDlg::DoModal() {
     OnInitDialog();
     int result = m_window->RunModal();
     Trace("dialog ended with " + std::to_string(result));
+    CutWorkerLink();
     // The window stays (hidden) until the members that live in it are gone.
     platform::UiLoop().RemoveTarget(m_hWnd);
     m_hWnd = 0;
@@ -67,6 +85,11 @@ bool CMireloDlg::OnInitDialog() {
     m_window->ShowLoadingText(true);
     m_flash.Create(*m_window, kTemplateFlashX, kTemplateFlashY, kTemplateFlashWidth,
                    kTemplateFlashHeight, IDC_SHOCKWAVEFLASH1);
+    // The player starts now, while the rest comes up, on the origin of the port the server is
+    // going to take: only the movie itself waits for the upkeep.
+    m_preparedPort = FindFreePort(kServerPort);
+    if (m_preparedPort > 0) m_flash.PreparePlayer(ServerOrigin(m_preparedPort));
+    Trace("init: player started");
     m_window->SetTitle(std::string(VEXA_PRODUCT_NAME) + " " + VEXA_VERSION + " - www.quinbery.com");
     m_window->SetIconName(m_iconName);
     platform::UiLoop().SetTimer(m_hWnd, IDT_STARTUP, 100);
@@ -75,33 +98,76 @@ bool CMireloDlg::OnInitDialog() {
     if (!m_recorder.Create(device, m_hWnd, this)) {
         platform::ShowMessageBox(kRecorderInitFailed);
     }
+    Trace("init: recorder created");
     // The player is the first control that takes the focus, so keys reach the movie.
     m_flash.SetFocus();
     return true;
+}
+
+void CMireloDlg::CutWorkerLink() {
+    if (!m_workerLink) return;
+    std::lock_guard<std::mutex> guard(m_workerLink->lock);
+    m_workerLink->window = 0;
 }
 
 void CMireloDlg::RunStartup() {
     m_dataFolder = FixBaseFolders();
     Trace("startup: folders " + g_exeFolder + " " + m_dataFolder);
 
-    m_server.Start(m_dataFolder, "INDEX.HTML", 9898, 20000);
+    // From the port the player was started on, the first free one a moment ago, so that the
+    // two meet unless something took it in between.
+    m_server.Start(m_dataFolder, "INDEX.HTML", m_preparedPort > 0 ? m_preparedPort : kServerPort,
+                   20000);
     Trace("startup: server on port " + std::to_string(m_server.GetPort()));
+    // Another program took that port meanwhile: the player starts again on the server's own.
+    if (m_server.GetPort() != m_preparedPort) {
+        m_preparedPort = m_server.GetPort();
+        m_flash.PreparePlayer(ServerOrigin(m_preparedPort));
+    }
 
-    bool goOn = PurgeChangedModules(m_dataFolder);
+    // The download runs on a worker so that the window keeps answering. With a copy from an
+    // earlier run the wait is short: a site that does not answer must not hold it hostage.
+    bool haveCopy = HasLocalConfiguration(m_dataFolder);
+    m_workerLink = std::make_shared<SWorkerLink>();
+    m_workerLink->window = m_hWnd;
+    std::shared_ptr<SWorkerLink> link = m_workerLink;
+    bool started = StartConfigurationDownload(
+        m_dataFolder, ContentSiteBaseUrl(), m_server.SiteOutage(), [link](DownloadResult result) {
+            // Held while posting, so the dialog (and the loop after it) cannot go meanwhile.
+            std::lock_guard<std::mutex> guard(link->lock);
+            if (link->window != 0)
+                platform::PostToUiLoop(link->window, WM_CONFIG_DOWNLOADED,
+                                       static_cast<std::uintptr_t>(result), 0);
+        });
+    if (!started) {
+        m_server.SiteOutage()->Note(DownloadConfiguration(m_dataFolder, ContentSiteBaseUrl()));
+        FinishStartup();
+        return;
+    }
+    m_startup = StartupStage::kDownloading;
+    Trace("startup: downloading the configuration");
+    if (haveCopy) platform::UiLoop().SetTimer(m_hWnd, IDT_CONFIG_WAIT, kConfigDownloadWaitMs);
+}
+
+void CMireloDlg::FinishStartup() {
+    m_startup = StartupStage::kDone;
+    bool goOn = ApplyConfiguration(m_dataFolder);
     Trace(std::string("startup: content upkeep ") + (goOn ? "done" : "failed"));
-    if (!goOn) return;
+    if (goOn) {
+        m_window->ShowLoadingText(false);
+        Trace("startup: loading text hidden");
 
-    m_window->ShowLoadingText(false);
-    Trace("startup: loading text hidden");
+        char url[64];
+        std::snprintf(url, sizeof url, "http://127.0.0.1:%d/vexa.swf", m_server.GetPort());
+        m_flash.LoadMovie(0, url);
+        m_flash.Play();
+        Trace(std::string("startup: movie loaded from ") + url);
 
-    char url[64];
-    std::snprintf(url, sizeof url, "http://127.0.0.1:%d/vexa.swf", m_server.GetPort());
-    m_flash.LoadMovie(0, url);
-    m_flash.Play();
-    Trace(std::string("startup: movie loaded from ") + url);
-    StartOutboxResend();  // recordings that earlier runs could not upload
+        StartOutboxResend();  // recordings that earlier runs could not upload
 
-    if (StartEncoderDownloadIfMissing()) Trace("startup: fetching the encoder library");
+        if (StartEncoderDownloadIfMissing()) Trace("startup: fetching the encoder library");
+    }
+    SetWindowMode(g_windowed != 0);
 }
 
 void CMireloDlg::SetWindowMode(bool fullScreen) {
@@ -138,8 +204,25 @@ void CMireloDlg::OnMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr
         case platform::WM_TIMER:
             if (wParam == IDT_STARTUP) {
                 platform::UiLoop().KillTimer(m_hWnd, IDT_STARTUP);
-                RunStartup();
-                SetWindowMode(g_windowed != 0);
+                if (m_startup == StartupStage::kNotStarted) RunStartup();
+            } else if (wParam == IDT_CONFIG_WAIT) {
+                platform::UiLoop().KillTimer(m_hWnd, IDT_CONFIG_WAIT);
+                if (m_startup == StartupStage::kDownloading && !m_ended) {
+                    // As after a failed download; the site counts as not answering, so the
+                    // movie's first requests do not wait on it either.
+                    m_server.SiteOutage()->NoteNoAnswer();
+                    Trace("startup: no configuration in time, going on with the local copy");
+                    FinishStartup();
+                }
+            }
+            break;
+        case WM_CONFIG_DOWNLOADED:
+            if (m_startup == StartupStage::kDownloading && !m_ended) {
+                platform::UiLoop().KillTimer(m_hWnd, IDT_CONFIG_WAIT);
+                Trace(static_cast<DownloadResult>(wParam) == DownloadResult::kStored
+                          ? "startup: configuration downloaded"
+                          : "startup: configuration not downloaded");
+                FinishStartup();
             }
             break;
         case WM_UPLOAD_DONE:

@@ -21,6 +21,10 @@ namespace vexa {
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr std::uintptr_t IDT_STARTUP = 100005;
+// The start-up's limit on waiting for the configuration download when a local copy exists.
+constexpr std::uintptr_t IDT_CONFIG_WAIT = 100006;
+// Posted by the configuration download worker when it ends; wParam is its DownloadResult.
+constexpr std::uint32_t WM_CONFIG_DOWNLOADED = platform::WM_USER + 101;
 constexpr int IDC_SHOCKWAVEFLASH1 = 1021;
 
 // The windowed layout: the outer size of the framed window, by which it is centred, and the
@@ -83,13 +87,23 @@ class CMireloDlg : public platform::IMessageTarget,
     bool OpenRecordingOutputs(const std::string& extension);
 
     const std::string& DataFolder() const { return m_dataFolder; }
+    // True from the first tick until the start-up steps have all run (the configuration
+    // download may keep it so while the window goes on answering).
+    bool IsStartupPending() const { return m_startup == StartupStage::kDownloading; }
     CHTTPServer& Server() { return m_server; }
     CShockwaveflash1& Flash() { return m_flash; }
     CAudioPlayRec& Recorder() { return m_recorder; }
 
   private:
+    enum class StartupStage { kNotStarted, kDownloading, kDone };
+    struct SWorkerLink;
+
     bool OnInitDialog();
     void RunStartup();
+    // The steps after the configuration download, on the UI thread.
+    void FinishStartup();
+    // The worker may outlive the dialog; after this it posts nothing.
+    void CutWorkerLink();
     void OnClose();
     void EndDialog(int result);
     void Trace(const std::string& line);
@@ -107,6 +121,9 @@ class CMireloDlg : public platform::IMessageTarget,
     platform::WindowHandle m_hWnd = 0;
     bool m_ended = false;
     bool m_movieCalled = false;
+    StartupStage m_startup = StartupStage::kNotStarted;
+    int m_preparedPort = 0;  // the port whose origin the player was started on
+    std::shared_ptr<SWorkerLink> m_workerLink;
     TraceProc m_trace;
 };
 

@@ -35,6 +35,10 @@ void CShockwaveflash1::SetEventSink(FlashCallSink onFlashCall, FSCommandSink onF
     m_onFSCommand = std::move(onFSCommand);
 }
 
+void CShockwaveflash1::PreparePlayer(const std::string& origin) {
+    if (m_view) m_view->PreparePlayer(origin);
+}
+
 void CShockwaveflash1::LoadMovie(int layer, const std::string& url) {
     // The player holds one movie; every layer replaces it.
     (void)layer;

@@ -35,6 +35,9 @@ class CShockwaveflash1 : public IFlashControl {
     // The events go to these while the control exists.
     void SetEventSink(FlashCallSink onFlashCall, FSCommandSink onFSCommand);
 
+    // Starts the player before its movie is known, on the origin ("http://host:port/") the movie
+    // will come from, so that LoadMovie only has to fetch and start the movie.
+    void PreparePlayer(const std::string& origin);
     void LoadMovie(int layer, const std::string& url);
     void Play();
     std::string CallFunction(const std::string& request) override;

@@ -55,10 +55,42 @@ bool PurgeChangedModules(const std::string& dataFolder) {
 }
 
 bool PurgeChangedModules(const std::string& dataFolder, const std::string& siteBaseUrl) {
+    DownloadConfiguration(dataFolder, siteBaseUrl);
+    return ApplyConfiguration(dataFolder);
+}
+
+DownloadResult DownloadConfiguration(const std::string& dataFolder,
+                                     const std::string& siteBaseUrl) {
+    return DownloadFile(siteBaseUrl + kConfigName, dataFolder + "/" + kConfigName);
+}
+
+bool StartConfigurationDownload(const std::string& dataFolder, const std::string& siteBaseUrl,
+                                std::shared_ptr<CSiteOutage> outage,
+                                std::function<void(DownloadResult)> onFinished) {
+    try {
+        // The worker owns copies of everything it uses: the start-up may go on, and the program
+        // may even end, before the site answers.
+        std::thread([dataFolder, siteBaseUrl, outage = std::move(outage),
+                     done = std::move(onFinished)] {
+            DownloadResult result = DownloadConfiguration(dataFolder, siteBaseUrl);
+            if (outage) outage->Note(result);
+            if (done) done(result);
+        }).detach();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool HasLocalConfiguration(const std::string& dataFolder) {
+    // Only a copy that opens is worth going on with; a broken one is waited for like none.
+    Tavix::CXmlDocument config;
+    return config.Open((dataFolder + "/" + kConfigName).c_str());
+}
+
+bool ApplyConfiguration(const std::string& dataFolder) {
     const std::string configPath = dataFolder + "/" + kConfigName;
     const std::string recordPath = dataFolder + "/" + kRecordName;
-
-    DownloadFile(siteBaseUrl + kConfigName, configPath);
 
     Tavix::CXmlDocument config;
     if (!config.Open(configPath.c_str())) {

@@ -3,12 +3,20 @@
 // fetched into the per-user library folder when the program has none.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "lame_enc/EncoderLibraryDigest.h"
+#include "server/CSiteOutage.h"
+#include "server/DownloadHelpers.h"
 
 namespace vexa {
+
+// How long the start-up waits for the configuration download when an earlier copy is there;
+// past it the start-up goes on with that copy, as after a failed download.
+inline constexpr std::uint32_t kConfigDownloadWaitMs = 5000;
 
 // The encoder library's file name in the program's library folders and on the content site.
 inline constexpr char kEncoderLibraryName[] = "liblame_enc.so";
@@ -23,6 +31,20 @@ inline constexpr char kEncoderLibraryName[] = "liblame_enc.so";
 // ContentSiteBaseUrl().
 bool PurgeChangedModules(const std::string& dataFolder);
 bool PurgeChangedModules(const std::string& dataFolder, const std::string& siteBaseUrl);
+
+// The two halves of PurgeChangedModules, for a start-up that keeps its window answering while
+// the download runs. DownloadConfiguration fetches "vexa.xml" into dataFolder on the calling
+// thread (atomically: a reader sees the old or the new document, never a part).
+DownloadResult DownloadConfiguration(const std::string& dataFolder, const std::string& siteBaseUrl);
+// Runs DownloadConfiguration on a detached worker, notes its outcome in outage (when given), then
+// calls onFinished with it on that worker. False when no thread could be started.
+bool StartConfigurationDownload(const std::string& dataFolder, const std::string& siteBaseUrl,
+                                std::shared_ptr<CSiteOutage> outage,
+                                std::function<void(DownloadResult)> onFinished);
+// True when dataFolder holds a configuration document from an earlier run.
+bool HasLocalConfiguration(const std::string& dataFolder);
+// Everything of PurgeChangedModules after the download, with the same result and message.
+bool ApplyConfiguration(const std::string& dataFolder);
 
 // Deletes folder with everything below it and reports whether the folder itself went. What
 // cannot be deleted stays, and so do the folders above it. A symbolic link is deleted as a

@@ -44,7 +44,8 @@ long long LeadingNumber(const std::string& text) {
 }
 
 void NotifyDone(platform::WindowHandle window) {
-    platform::UiLoop().PostMessage(window, WM_UPLOAD_DONE, 1, 0);
+    // The program does not wait for an upload: it may have ended its loop already.
+    platform::PostToUiLoop(window, WM_UPLOAD_DONE, 1, 0);
 }
 
 constexpr const char* kFileField = "txtfile";

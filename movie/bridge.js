@@ -7,6 +7,7 @@
 
   const CALL_URL = "vexa-host://bridge/call";
   const LOG_URL = "vexa-host://bridge/log";
+  const READY_URL = "vexa-host://bridge/ready";
   const COMMANDS = [
     "RecUpload", "PlayLuYin", "CloseWinExe", "LocalFileClear", "RecStart", "RecStop",
     "getWelcome", "getOSVersion", "getWinSize", "getClient", "test_wave", "run_recognize",
@@ -140,6 +141,44 @@
 
   let player = null;
   let wantPlay = false;
+  let startOptions = {};
+  let warmPlayer = null;
+  let warming = null;
+
+  function dropWarmPlayer() {
+    if (warmPlayer) warmPlayer.remove();
+    warmPlayer = null;
+  }
+
+  // The smallest movie: an uncompressed SWF header with an empty stage, one frame, and the end.
+  const EMPTY_MOVIE = new Uint8Array([0x46, 0x57, 0x53, 0x0a, 0x11, 0x00, 0x00, 0x00, 0x00,
+                                      0x00, 0x0c, 0x01, 0x00, 0x40, 0x00, 0x00, 0x00]).buffer;
+
+  function baseConfig() {
+    return {
+      allowScriptAccess: true,
+      autoplay: "on",
+      unmuteOverlay: "hidden",
+      splashScreen: false,
+      letterbox: "on",
+      quality: "high",
+      scale: "showAll",
+      warnOnUnsupportedContent: false,
+      showSwfDownload: false,
+      allowNetworking: "all",
+      logLevel: "error",
+    };
+  }
+
+  function loadMovie(movieUrl) {
+    const config = Object.assign(baseConfig(), { url: movieUrl }, startOptions);
+    const loading = player.ruffle().load(config);
+    // The keys go to the movie from the start.
+    loading.then(focusMovie);
+    loading.catch(function (e) { logToHost("movie failed to load: " + (e && (e.stack || e))); });
+    if (wantPlay) loading.then(function () { player.ruffle().resume(); });
+    return loading;
+  }
 
   // The player hands keys to the movie only while the element it made focusable for that, its
   // stage container, has the page's focus; its own click handler puts the focus there.
@@ -156,33 +195,46 @@
     toXml: toXml,
     fromXml: fromXml,
 
-    // Creates the player in the page's stage element and loads the movie.
+    // Creates the player in the page's stage element and loads the movie. Without a movie URL
+    // the player only gets ready (the movie comes later through load), so the player's own
+    // start runs while the host is still busy with its content.
     start: function (movieUrl, options) {
       const ruffle = window.RufflePlayer.newest();
       player = ruffle.createPlayer();
       player.id = "player";
       document.getElementById("stage").appendChild(player);
-      const config = Object.assign({
-        url: movieUrl,
-        allowScriptAccess: true,
-        autoplay: "on",
-        unmuteOverlay: "hidden",
-        splashScreen: false,
-        letterbox: "on",
-        quality: "high",
-        scale: "showAll",
-        warnOnUnsupportedContent: false,
-        showSwfDownload: false,
-        allowNetworking: "all",
-        logLevel: "error",
-      }, options || {});
-      const loading = player.ruffle().load(config);
-      // The keys go to the movie from the start and whenever the page gets the focus back
-      // (after a message box, a new layout, another window).
-      loading.then(focusMovie);
+      startOptions = options || {};
+      // The keys go to the movie whenever the page gets the focus back (after a message box,
+      // a new layout, another window).
       window.addEventListener("focus", focusMovie);
-      loading.catch(function (e) { logToHost("movie failed to load: " + (e && (e.stack || e))); });
-      if (wantPlay) loading.then(function () { player.ruffle().resume(); });
+      if (movieUrl === null || movieUrl === undefined) {
+        // The host hands over the movie once this very page (by its address) can take it.
+        try {
+          const xhr = new XMLHttpRequest();
+          xhr.open("POST", READY_URL, true);
+          xhr.send(String(window.location.href));
+        } catch (e) {
+          logToHost("could not tell the host the player is there: " + e);
+        }
+        // An empty movie in a player of its own, out of sight, makes Ruffle fetch and compile
+        // its engine now; the real player shares that work and never waits for this one.
+        warmPlayer = ruffle.createPlayer();
+        warmPlayer.style.cssText = "position:absolute;left:-8px;top:-8px;width:1px;height:1px;";
+        document.body.appendChild(warmPlayer);
+        warming = warmPlayer.ruffle().load(Object.assign({}, baseConfig(), startOptions,
+                                                         { data: EMPTY_MOVIE, autoplay: "off" }))
+          .then(function () { if (window.vexaHostTrace) logToHost("player ready"); })
+          .catch(function (e) { logToHost("player warm-up failed: " + (e && (e.stack || e))); });
+        return warming;
+      }
+      return loadMovie(movieUrl);
+    },
+
+    // Loads the movie into the player that start made ready.
+    load: function (movieUrl) {
+      const loading = loadMovie(movieUrl);
+      // The helper goes once both are through, so it is never torn down in mid-build.
+      Promise.allSettled([loading, warming]).then(dropWarmPlayer);
       return loading;
     },
 

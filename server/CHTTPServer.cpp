@@ -212,6 +212,9 @@ int CHTTPServer::IsRequestComplete(const std::string& request) {
 
 void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
                         bool onlyWhenMissing) {
+    // A site that just said nothing would cost every request its own time-out. While it is
+    // known to be silent, a missing file is not found at once and a refresh keeps the local copy.
+    if (m_siteOutage->IsDown()) return;
     SFetchSlot* slot;
     std::uint64_t seen;
     {
@@ -234,8 +237,10 @@ void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
             std::lock_guard<std::mutex> g(m_fetchLock);
             needed = !(slot->refreshes > seen && slot->lastUrl == url);
         }
+        // The fetch this one waited for may have found the site silent.
+        if (needed && m_siteOutage->IsDown()) needed = false;
         if (needed) {
-            DownloadFile(url, localPath);
+            m_siteOutage->Note(DownloadFile(url, localPath));
             if (!onlyWhenMissing) {
                 std::lock_guard<std::mutex> g(m_fetchLock);
                 ++slot->refreshes;

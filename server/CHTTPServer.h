@@ -9,6 +9,7 @@
 #include <string>
 
 #include "server/CGenericServer.h"
+#include "server/CSiteOutage.h"
 
 namespace vexa {
 
@@ -28,6 +29,9 @@ class CHTTPServer : public CGenericServer {
 
     // The document root as Start fixed it (with a trailing '/').
     const std::string& DocumentRoot() const { return m_strRoot; }
+    // What the fetches know of a content site that does not answer; the content upkeep notes
+    // its own downloads in it too. Lives as long as its last holder.
+    const std::shared_ptr<CSiteOutage>& SiteOutage() const { return m_siteOutage; }
 
   protected:
     int OnClientConnect(const char* address, int port) override;
@@ -39,7 +43,8 @@ class CHTTPServer : public CGenericServer {
     struct SFetchSlot;
     // Fetches url into localPath, one fetch per local path at a time. With onlyWhenMissing a
     // file that another connection fetched meanwhile is not fetched again; without it (a
-    // refresh) a fetch of the same file already under way stands for this one.
+    // refresh) a fetch of the same file already under way stands for this one. Nothing is
+    // fetched while the site is known not to answer.
     void Fetch(const std::string& url, const std::string& localPath, bool onlyWhenMissing);
 
     std::string m_strRoot;
@@ -47,6 +52,7 @@ class CHTTPServer : public CGenericServer {
     std::map<std::string, std::string> m_mimeTypes;
     std::string m_strBaseUrl;
 
+    std::shared_ptr<CSiteOutage> m_siteOutage = std::make_shared<CSiteOutage>();
     std::mutex m_fetchLock;
     std::map<std::string, std::unique_ptr<SFetchSlot>> m_fetchSlots;
 };

@@ -77,15 +77,18 @@ class CFileSink : public platform::IHttpGetSink {
 
     // Puts the finished body in place when the answer was complete; otherwise the temporary file
     // goes and the target stays as it was.
-    void Finish(bool transferComplete) {
-        if (m_file == nullptr) return;
+    // True when the file was put in place.
+    bool Finish(bool transferComplete) {
+        if (m_file == nullptr) return false;
         bool whole = m_statedLength >= 0 ? m_received == m_statedLength : transferComplete;
         bool written = std::fclose(m_file) == 0;
         m_file = nullptr;
-        if (!whole || !written) return;
+        if (!whole || !written) return false;
         std::error_code ec;
         fs::rename(m_tempPath, m_localPath, ec);
-        if (!ec) m_tempPath.clear();
+        if (ec) return false;
+        m_tempPath.clear();
+        return true;
     }
 
   private:
@@ -98,16 +101,19 @@ class CFileSink : public platform::IHttpGetSink {
 
 }  // namespace
 
-void DownloadFile(const std::string& url, const std::string& localPath) {
-    if (localPath.empty()) return;
+DownloadResult DownloadFile(const std::string& url, const std::string& localPath) {
+    if (localPath.empty()) return DownloadResult::kNotStored;
     platform::HttpGetOptions options;
     options.userAgent = VEXA_PRODUCT_NAME "/" VEXA_VERSION;
     options.connectTimeoutMs = 30000;
     options.connectRetries = 1;
     options.retryDelayMs = 1000;
     CFileSink sink(localPath);
-    bool complete = platform::HttpGet(url, options, sink);
-    sink.Finish(complete);
+    platform::HttpGetFailure failure = platform::HttpGetFailure::kNone;
+    bool complete = platform::HttpGet(url, options, sink, &failure);
+    if (sink.Finish(complete)) return DownloadResult::kStored;
+    return failure == platform::HttpGetFailure::kNoAnswer ? DownloadResult::kNoAnswer
+                                                          : DownloadResult::kNotStored;
 }
 
 void CloseKeptConnections() {

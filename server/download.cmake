@@ -4,5 +4,6 @@ if(NOT TARGET vexa_platform_http)
 endif()
 add_library(vexa_download STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DownloadHelpers.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ContentSite.cpp)
-target_link_libraries(vexa_download PUBLIC vexa_platform_core PRIVATE vexa_platform_http)
+  ${CMAKE_CURRENT_LIST_DIR}/ContentSite.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CSiteOutage.cpp)
+target_link_libraries(vexa_download PUBLIC vexa_platform_core Threads::Threads PRIVATE vexa_platform_http)

@@ -67,4 +67,9 @@ void SetUiLoop(IUiLoop* loop) {
     Installed().Install(loop);
 }
 
+bool PostToUiLoop(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                  std::intptr_t lParam) {
+    return Installed().PostMessage(window, msg, wParam, lParam);
+}
+
 }  // namespace vexa::platform

@@ -45,4 +45,10 @@ class IUiLoop {
 IUiLoop& UiLoop();
 void SetUiLoop(IUiLoop* loop);
 
+// For workers the program does not wait for: posts to the installed loop, or drops the message
+// (false) when the program has already removed its loop on the way out. SetUiLoop waits for a
+// post under way, so the loop is never gone in the middle of one.
+bool PostToUiLoop(WindowHandle window, std::uint32_t msg, std::uintptr_t wParam,
+                  std::intptr_t lParam);
+
 }  // namespace vexa::platform

@@ -76,8 +76,12 @@ bool IsConnectFailure(CURL* curl, CURLcode code) {
 
 }  // namespace
 
-bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink) {
+bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink,
+             HttpGetFailure* failure) {
     InitCurlOnce();
+    HttpGetFailure ignored;
+    HttpGetFailure& why = failure != nullptr ? *failure : ignored;
+    why = HttpGetFailure::kNoAnswer;
     for (int attempt = 0;; ++attempt) {
         // A handle of an earlier transfer, with the connections it left open to the site.
         CURL* curl = CCurlHandlePool::Instance().Take();
@@ -125,8 +129,14 @@ bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink
         CCurlHandlePool::Instance().Give(curl);
         curl_slist_free_all(headers);
 
-        if (code == CURLE_OK) return respondedNow;
-        if (!retry) return false;
+        if (code == CURLE_OK) {
+            why = respondedNow ? HttpGetFailure::kNone : HttpGetFailure::kBroken;
+            return respondedNow;
+        }
+        if (!retry) {
+            why = t.anyHeader || t.responded ? HttpGetFailure::kBroken : HttpGetFailure::kNoAnswer;
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(options.retryDelayMs));
     }
 }

@@ -28,11 +28,20 @@ class IHttpGetSink {
     virtual bool OnBody(const char* data, std::size_t size) = 0;
 };
 
+// Why a transfer gave no usable response.
+enum class HttpGetFailure {
+    kNone,      // it succeeded
+    kNoAnswer,  // nothing at all came back: no connection, or silence until a time-out
+    kBroken,    // the site answered, but the transfer broke off or the sink ended it
+};
+
 // True when a response arrived and its body ended as the response's framing says. False when
 // nothing usable arrived or the transfer broke off (also after a sink ended it); OnResponse may
-// then have been called or not. The environment's proxy settings apply. Thread-safe.
-// Transfers to a site go out on a connection an earlier one left open when there is one.
-bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink);
+// then have been called or not, and failure (when given) says which of the two it was. The
+// environment's proxy settings apply. Thread-safe. Transfers to a site go out on a connection an
+// earlier one left open when there is one.
+bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink& sink,
+             HttpGetFailure* failure = nullptr);
 
 // Closes the connections kept open for later transfers.
 void HttpGetDropIdleConnections();

@@ -253,10 +253,12 @@ CWebMovieView::CWebMovieView(GtkLayout* container, std::string hostFolder, std::
     g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
     g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
     g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
+    g_signal_connect(m_view, "load-failed", G_CALLBACK(OnPageFailed), this);
 }
 
 CWebMovieView::~CWebMovieView() {
     g_signal_handlers_disconnect_by_data(m_view, nullptr);
+    g_signal_handlers_disconnect_by_data(m_view, this);
     if (m_placed) gtk_container_remove(GTK_CONTAINER(m_container), GTK_WIDGET(m_view));
     gtk_widget_destroy(GTK_WIDGET(m_view));
     g_object_unref(m_view);
@@ -264,19 +266,21 @@ CWebMovieView::~CWebMovieView() {
     g_object_unref(m_context);
 }
 
-void CWebMovieView::LoadMovie(const std::string& url) {
+bool CWebMovieView::LoadHostPage(const std::string& movieUrl, const std::string& base) {
     gchar* page = nullptr;
     gsize length = 0;
     std::string path = m_hostFolder + "/" + m_hostPage;
     if (m_hostFolder.empty() || !g_file_get_contents(path.c_str(), &page, &length, nullptr)) {
         DebugTrace("movie: host page missing: " + path);
-        return;
+        return false;
     }
     std::string html(page, length);
     g_free(page);
+    // A page still on its way would be committed over this one.
+    webkit_web_view_stop_loading(m_view);
     const std::string token = "{{MOVIE_URL}}";
+    std::string literal = movieUrl.empty() ? std::string("null") : JsStringLiteral(movieUrl);
     for (auto pos = html.find(token); pos != std::string::npos; pos = html.find(token, pos)) {
-        std::string literal = JsStringLiteral(url);
         html.replace(pos, token.size(), literal);
         pos += literal.size();
     }
@@ -286,13 +290,75 @@ void CWebMovieView::LoadMovie(const std::string& url) {
     const std::string fontsToken = "{{DEVICE_FONTS}}";
     if (auto pos = html.find(fontsToken); pos != std::string::npos)
         html.replace(pos, fontsToken.size(), DeviceFontOptions(FindProgramFont(), kDeviceFontUrl));
+    webkit_web_view_load_alternate_html(m_view, html.c_str(), base.c_str(), base.c_str());
+    return true;
+}
+
+void CWebMovieView::PreparePlayer(const std::string& origin) {
+    std::string base = OriginRootOf(origin);
+    if (base.empty()) return;
+    m_pageReady = false;
+    m_pendingMovie.clear();
+    m_pendingPlay = false;
+    m_preparedOrigin = LoadHostPage("", base) ? base : std::string();
+}
+
+gboolean CWebMovieView::OnPageFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError*,
+                                     gpointer self) {
+    auto* view = static_cast<CWebMovieView*>(self);
+    if (uri == nullptr || view->m_preparedOrigin.empty() || view->m_pageReady ||
+        OriginRootOf(uri) != view->m_preparedOrigin)
+        return FALSE;
+    // The started player's page did not come: the movie gets a page of its own instead.
+    std::string movie = std::move(view->m_pendingMovie);
+    view->m_preparedOrigin.clear();
+    view->m_pendingMovie.clear();
+    view->m_pendingPlay = false;
+    if (!movie.empty()) view->LoadHostPage(movie, OriginRootOf(movie));
+    return FALSE;
+}
+
+void CWebMovieView::OnPlayerPageReady(const std::string& pageUrl) {
+    // An earlier page that was replaced before it finished may still report; only the page
+    // PreparePlayer loaded last takes the movie.
+    if (m_preparedOrigin.empty() || OriginRootOf(pageUrl) != m_preparedOrigin) return;
+    m_pageReady = true;
+    DebugTrace("movie: player page ready");
+    if (!m_pendingMovie.empty()) {
+        std::string url = std::move(m_pendingMovie);
+        m_pendingMovie.clear();
+        RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
+    }
+    if (m_pendingPlay) {
+        m_pendingPlay = false;
+        RunScript("window.vexaHost && window.vexaHost.play();");
+    }
+}
+
+void CWebMovieView::LoadMovie(const std::string& url) {
     // The page takes the movie server's origin; its own files come from the scheme.
     std::string base = OriginRootOf(url);
+    if (!base.empty() && base == m_preparedOrigin) {
+        DebugTrace("movie: the started player takes the movie");
+        if (m_pageReady)
+            RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
+        else
+            m_pendingMovie = url;
+        return;
+    }
+    m_preparedOrigin.clear();
+    m_pageReady = false;
+    m_pendingMovie.clear();
+    m_pendingPlay = false;
     if (base.empty()) base = kPagePrefix;
-    webkit_web_view_load_alternate_html(m_view, html.c_str(), base.c_str(), base.c_str());
+    LoadHostPage(url, base);
 }
 
 void CWebMovieView::Play() {
+    if (!m_preparedOrigin.empty() && !m_pageReady) {
+        m_pendingPlay = true;
+        return;
+    }
     RunScript("window.vexaHost && window.vexaHost.play();");
 }
 
@@ -387,6 +453,10 @@ void CWebMovieView::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer se
     std::string uri = webkit_uri_scheme_request_get_uri(request);
     if (uri.rfind("vexa-host://bridge/call", 0) == 0) {
         view->ServeCall(request);
+    } else if (uri.rfind("vexa-host://bridge/ready", 0) == 0) {
+        std::string page = ReadAll(webkit_uri_scheme_request_get_http_body(request));
+        FinishWithText(request, "", 204);
+        view->OnPlayerPageReady(page);
     } else if (uri.rfind("vexa-host://bridge/log", 0) == 0) {
         DebugTrace("page: " + ReadAll(webkit_uri_scheme_request_get_http_body(request)));
         FinishWithText(request, "", 204);

@@ -23,6 +23,7 @@ class CWebMovieView : public IMovieView {
     CWebMovieView& operator=(const CWebMovieView&) = delete;
 
     void SetCallHandler(CallHandler handler) override { m_handler = std::move(handler); }
+    void PreparePlayer(const std::string& origin) override;
     void LoadMovie(const std::string& url) override;
     void Play() override;
     void SetReturnValue(const std::string& value) override;
@@ -35,6 +36,12 @@ class CWebMovieView : public IMovieView {
 
   private:
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self);
+    static gboolean OnPageFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
+                                 GError* error, gpointer self);
+    // The page that PreparePlayer loaded says its player is there.
+    void OnPlayerPageReady(const std::string& pageUrl);
+    // Loads the host page with movieUrl ("" for none yet) under base.
+    bool LoadHostPage(const std::string& movieUrl, const std::string& base);
     void ServeFile(WebKitURISchemeRequest* request, const std::string& path);
     void ServeCall(WebKitURISchemeRequest* request);
     static void ServeDeviceFont(WebKitURISchemeRequest* request);
@@ -46,6 +53,12 @@ class CWebMovieView : public IMovieView {
     WebKitWebContext* m_context = nullptr;
     WebKitWebView* m_view = nullptr;
     bool m_placed = false;
+    // The origin of the page that PreparePlayer loaded, and whether its player is there; a movie
+    // asked for before that waits in m_pendingMovie.
+    std::string m_preparedOrigin;
+    bool m_pageReady = false;
+    std::string m_pendingMovie;
+    bool m_pendingPlay = false;
     CallHandler m_handler;
     // One slot per movie call being handled (calls nest when a handler runs a modal loop).
     std::vector<std::optional<std::string>> m_answers;

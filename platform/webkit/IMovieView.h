@@ -19,7 +19,12 @@ class IMovieView {
 
     virtual ~IMovieView() = default;
     virtual void SetCallHandler(CallHandler handler) = 0;
-    // Loads the movie at url into a fresh player; it starts playing once it has loaded.
+    // Starts the player without a movie, on the origin ("http://host:port/") of the server the
+    // movie will come from, so that a later LoadMovie from there only fetches and starts the
+    // movie. A view that cannot start early does nothing here.
+    virtual void PreparePlayer(const std::string& origin) { (void)origin; }
+    // Loads the movie at url; it starts playing once it has loaded. A player that
+    // PreparePlayer started on url's origin takes it, any other gets a fresh page.
     virtual void LoadMovie(const std::string& url) = 0;
     virtual void Play() = 0;
     // Only has an effect while a call of the movie is being handled.

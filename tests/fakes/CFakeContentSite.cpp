@@ -157,6 +157,14 @@ void CFakeContentSite::Remove(const std::string& path) {
     m_delays.erase(Normalise(path));
 }
 
+void CFakeContentSite::SetSilent(bool silent) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_silent = silent;
+    }
+    m_changed.notify_all();
+}
+
 void CFakeContentSite::ServeFolder(const std::string& folder) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_folder = folder;
@@ -294,8 +302,16 @@ void CFakeContentSite::Serve(Connection* connection) {
         }
         m_changed.notify_all();
 
+        bool speak;
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_changed.wait(guard, [&] { return !m_silent || m_stopping; });
+            speak = !m_stopping;
+        }
         Answer answer;
-        if (!FindAnswer(target, answer)) {
+        if (!speak) {
+            // Stopped while silent: the connection closes without an answer.
+        } else if (!FindAnswer(target, answer)) {
             int delay = answer.delayMs;
             answer = Answer();
             answer.status = 404;
@@ -303,7 +319,7 @@ void CFakeContentSite::Serve(Connection* connection) {
             answer.contentType = "text/html";
             answer.delayMs = delay;
         }
-        if (PauseFor(answer.delayMs)) {
+        if (speak && PauseFor(answer.delayMs)) {
             std::string reply = "HTTP/1.1 " + std::to_string(answer.status) + " " +
                                 ReasonOf(answer.status) +
                                 "\r\nContent-Type: " + answer.contentType + "\r\n";

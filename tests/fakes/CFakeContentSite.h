@@ -8,6 +8,7 @@
 //   site.SetShortBody("/cut.bin", "abc", 10);            // states 10 bytes, sends 3, closes
 //   site.SetNoLength("/stream.bin", "xyz");              // no Content-Length, closes after body
 //   site.SetDelay("/vexa.xml", 500);                     // waits 500 ms before answering
+//   site.SetSilent(true);                                // accepts, reads, never answers
 //   ASSERT_TRUE(site.Start());
 //   DownloadFile(site.BaseUrl() + "vexa.xml", path);     // BaseUrl() is "http://127.0.0.1:N/"
 //   EXPECT_EQ(site.CountOf("/vexa.xml"), 1u);
@@ -73,6 +74,10 @@ class CFakeContentSite {
     // Adds a pause before the answer of a path already set (or of the folder's file).
     void SetDelay(const std::string& path, int delayMs);
     void Remove(const std::string& path);
+    // A site that accepts connections and reads requests but never answers (a captive portal,
+    // a firewall that drops replies). Connections held silent are answered as usual once it is
+    // turned off, and closed without a word when the site stops.
+    void SetSilent(bool silent);
     // Paths not in the table are answered from this folder (query and all, relative to it;
     // ".." never leaves it); missing files give 404.
     void ServeFolder(const std::string& folder);
@@ -104,6 +109,7 @@ class CFakeContentSite {
     std::string m_folder;
     std::vector<Request> m_log;
     bool m_stopping = false;
+    bool m_silent = false;
 
     std::mutex m_connectionsLock;
     std::list<std::unique_ptr<Connection>> m_connections;

@@ -145,3 +145,18 @@ TEST(UiLoop, PostsWithNoLoopInstalledAreDroppedAndRemovalWaitsForAPostUnderWay) 
     UiLoop().KillTimer(1, 1);
     EXPECT_FALSE(UiLoop().SetTimer(1, 1, 10));
 }
+
+// A worker the program does not wait for may finish after the program removed its loop.
+TEST(UiLoop, PostsFromWorkersAfterTheLoopIsGoneAreDropped) {
+    {
+        vexa::testing::CTestUiLoop loop;
+        Recorder r;
+        r.loop = &loop;
+        auto h = loop.AddTarget(&r);
+        EXPECT_TRUE(vexa::platform::PostToUiLoop(h, WM_USER, 1, 0));
+        loop.RunPending();
+        EXPECT_EQ(r.got.size(), 1u);
+        loop.RemoveTarget(h);
+    }
+    EXPECT_FALSE(vexa::platform::PostToUiLoop(1, WM_USER, 2, 0));
+}

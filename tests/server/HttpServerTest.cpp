@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -310,6 +312,52 @@ TEST_F(HttpServerTest, SimultaneousRefreshesOfOtherQueriesEachFetchTheirOwn) {
     EXPECT_EQ(1u, site.CountOf("/r/report.xml?a"));
     EXPECT_EQ(1u, site.CountOf("/r/report.xml?b"))
         << "a refresh under way for ?a must not stand for ?b";
+}
+
+// A site that does not answer costs its time-out once: until it answers again, or the quiet
+// time is over, misses are not found at once and refreshes serve the local copy.
+TEST_F(HttpServerTest, ASiteThatDoesNotAnswerIsNoticedOnce) {
+    std::atomic<std::uint64_t> now{1000};
+    server.SiteOutage()->SetClock([&] { return now.load(); });
+    WriteFile(root + "/vexa.swf", "local movie");
+    WriteFile(root + "/list.xml", "<local/>");
+    site.SetFile("/vexa.swf", "site movie");
+    site.SetFile("/late.mp3", "late");
+    int port = site.Port();
+    StartServer();
+    site.Stop();  // nothing listens there now
+    EXPECT_EQ(Short("404 Resource not found"), Get("/first.mp3"));
+
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 19; ++i)
+        EXPECT_EQ(Short("404 Resource not found"), Get("/miss/" + std::to_string(i) + ".mp3"));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(2)) << "each miss waited for the site again";
+    EXPECT_EQ(Full("application/x-shockwave-flash", "local movie"), Get("/vexa.swf"));
+    EXPECT_EQ(Full("text/html", "<local/>"), Get("/list.xml"));
+
+    // Back, but the quiet time is not over: still not asked.
+    ASSERT_TRUE(site.Start(port));
+    now += CSiteOutage::kQuietMs - 1;
+    EXPECT_EQ(Short("404 Resource not found"), Get("/late.mp3"));
+    EXPECT_TRUE(site.Requests().empty());
+    now += 1;
+    EXPECT_EQ(Full("audio/mpeg", "late"), Get("/late.mp3"));
+    EXPECT_EQ(Full("application/x-shockwave-flash", "site movie"), Get("/vexa.swf"));
+    EXPECT_EQ(2u, site.Requests().size());
+    server.SiteOutage()->SetClock({});
+}
+
+// An answer of any kind means the site is there: a 404 or a broken-off body ends nothing.
+TEST_F(HttpServerTest, AnAnsweringSiteIsAskedForEveryMiss) {
+    site.SetShortBody("/cut.mp3", "ab", 10);
+    StartServer();
+    EXPECT_EQ(Short("404 Resource not found"), Get("/cut.mp3"));
+    EXPECT_EQ(Short("404 Resource not found"), Get("/gone.mp3"));
+    site.SetFile("/gone.mp3", "g");
+    EXPECT_EQ(Full("audio/mpeg", "g"), Get("/gone.mp3"));
+    EXPECT_EQ(3u, site.Requests().size());
+    EXPECT_FALSE(server.SiteOutage()->IsDown());
 }
 
 // The data folder is not offered to the network: another address of this machine is refused.

@@ -16,6 +16,7 @@
 
 #include "BuildConfig.h"
 #include "app/CMireloDlg.h"
+#include "app/ContentUpkeep.h"
 #include "platform/audio/IWaveDevices.h"
 #include "tests/fakes/CFakeContentSite.h"
 #include "tests/fakes/CFakeMixer.h"
@@ -41,6 +42,7 @@ std::ostream& operator<<(std::ostream& out, const Rect& r) {
 class CFakeMovieView : public platform::IMovieView {
   public:
     void SetCallHandler(CallHandler handler) override { m_handler = std::move(handler); }
+    void PreparePlayer(const std::string& origin) override { prepared.push_back(origin); }
     void LoadMovie(const std::string& url) override { loads.push_back(url); }
     void Play() override { ++plays; }
     void SetReturnValue(const std::string& value) override {
@@ -63,7 +65,7 @@ class CFakeMovieView : public platform::IMovieView {
         return answer;
     }
 
-    std::vector<std::string> loads, calls;
+    std::vector<std::string> prepared, loads, calls;
     int plays = 0;
     Rect place;
     bool shown = false, focused = false;
@@ -153,15 +155,49 @@ class DialogTest : public ::testing::Test {
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
 
-    // Runs the dialog; script runs inside its modal run, after the start-up tick when tick.
-    int RunDialog(const std::function<void(CMireloDlg&)>& script, bool tick = true) {
+    enum class Start { kNone, kTick, kDone };
+    // Runs the dialog; script runs inside its modal run: after the start-up tick (kTick), or
+    // once the start-up has also had its configuration download (kDone).
+    int RunDialog(const std::function<void(CMireloDlg&)>& script, Start start = Start::kDone) {
         CMireloDlg dlg(m_platform);
         dlg.SetTrace([this](const std::string& line) { m_trace.push_back(line); });
-        m_script = [&, script, tick] {
-            if (tick) m_loop.RunFor(100);
+        m_script = [&, script, start] {
+            if (start != Start::kNone) m_loop.RunFor(100);
+            for (int i = 0; start == Start::kDone && dlg.IsStartupPending() && i < 100; ++i)
+                m_loop.WaitForPosts(100);
             script(dlg);
         };
         return dlg.DoModal();
+    }
+    std::string DataFile(const std::string& name) const {
+        return m_dir + "/appdata/quinbery/lm/" + name;
+    }
+    // A data folder from an earlier run: the configuration, the record and the movie.
+    void WriteEarlierRun(const std::string& config) {
+        std::string cmd = "mkdir -p '" + m_dir + "/appdata/quinbery/lm'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+        WriteText(DataFile("vexa.xml"), config);
+        WriteText(DataFile("VerDel.Dat"), "<?xml version=\"1.0\"?><root><a>1</a></root>");
+        WriteText(DataFile("vexa.swf"), "FWS local");
+    }
+    static void WriteText(const std::string& path, const std::string& text) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr) << path;
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    static std::string ReadText(const std::string& path) {
+        std::string text;
+        if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            char buf[4096];
+            for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+            std::fclose(f);
+        }
+        return text;
+    }
+    bool Traced(const std::string& start) const {
+        return std::any_of(m_trace.begin(), m_trace.end(),
+                           [&](const std::string& l) { return l.rfind(start, 0) == 0; });
     }
 
     testing::CTestUiLoop m_loop;
@@ -184,6 +220,9 @@ TEST_F(DialogTest, StartsUpOnTheFirstTickAndTakesTheWindowedLayout) {
         ASSERT_GE(port, 9898);
         ASSERT_EQ(m_view->loads.size(), 1u);
         EXPECT_EQ(m_view->loads[0], "http://127.0.0.1:" + std::to_string(port) + "/vexa.swf");
+        // The player was started on the server's origin before the upkeep.
+        ASSERT_FALSE(m_view->prepared.empty());
+        EXPECT_EQ(m_view->prepared.back(), "http://127.0.0.1:" + std::to_string(port) + "/");
         EXPECT_EQ(m_view->plays, 1);
         EXPECT_FALSE(m_window->loadingShown);
         EXPECT_EQ(m_window->loadingText, kLoadingText);
@@ -205,13 +244,94 @@ TEST_F(DialogTest, StartsUpOnTheFirstTickAndTakesTheWindowedLayout) {
         m_view->MovieCalls("<invoke name=\"CloseWinExe\" returntype=\"xml\"><arguments/></invoke>");
     });
     EXPECT_FALSE(PortAccepts(port)) << "the server outlived the dialog";
-    std::vector<std::string> expected = {"startup: folders", "startup: server on port",
+    std::vector<std::string> expected = {"startup: folders",
+                                         "startup: server on port",
+                                         "startup: downloading the configuration",
+                                         "startup: configuration downloaded",
                                          "startup: content upkeep done",
-                                         "startup: loading text hidden", "startup: movie loaded"};
+                                         "startup: loading text hidden",
+                                         "startup: movie loaded"};
     size_t at = 0;
     for (const std::string& line : m_trace)
         if (at < expected.size() && line.rfind(expected[at], 0) == 0) ++at;
     EXPECT_EQ(at, expected.size()) << "start-up steps out of order";
+}
+
+// A site that accepts and never answers, with the data folder of an earlier run: the window
+// answers throughout, and after 5 s the start-up goes on with the local copy.
+TEST_F(DialogTest, ASilentSiteHoldsTheStartUpFiveSecondsAtMostWhenALocalCopyExists) {
+    WriteEarlierRun("<?xml version=\"1.0\"?><config><DelMod><a>1</a></DelMod></config>");
+    m_site.SetSilent(true);
+    RunDialog(
+        [&](CMireloDlg& dlg) {
+            EXPECT_TRUE(dlg.IsStartupPending());
+            EXPECT_FALSE(m_view->prepared.empty()) << "the player waits for nothing";
+            ASSERT_TRUE(m_site.WaitForRequests(1, 5000));
+            m_loop.RunFor(kConfigDownloadWaitMs - 1);
+            EXPECT_TRUE(m_view->loads.empty());
+            EXPECT_TRUE(m_window->loadingShown);
+            EXPECT_FALSE(dlg.Server().SiteOutage()->IsDown());
+            m_loop.RunFor(1);
+            EXPECT_FALSE(dlg.IsStartupPending());
+            EXPECT_EQ(m_view->loads.size(), 1u);
+            EXPECT_FALSE(m_window->loadingShown);
+            EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+            EXPECT_TRUE(dlg.Server().SiteOutage()->IsDown())
+                << "the movie's requests must not wait on the silent site as well";
+            EXPECT_EQ(m_site.CountOf("/vexa.xml"), 1u);
+            m_window->events->OnCloseRequest();
+        },
+        Start::kTick);
+    EXPECT_TRUE(Traced("startup: no configuration in time"));
+    EXPECT_TRUE(m_boxes.All().empty());
+}
+
+// Without a local copy there is nothing to go on with: the download's own time-outs stand,
+// and the close box ends the program meanwhile without waiting for the worker.
+TEST_F(DialogTest, TheCloseBoxAnswersWhileTheConfigurationDownloadRuns) {
+    m_site.SetSilent(true);
+    int port = 0;
+    int result = RunDialog(
+        [&](CMireloDlg& dlg) {
+            port = dlg.Server().GetPort();
+            m_loop.RunFor(60000);
+            EXPECT_TRUE(dlg.IsStartupPending());
+            EXPECT_TRUE(m_view->loads.empty());
+            m_window->events->OnCloseRequest();
+            EXPECT_FALSE(PortAccepts(port));
+        },
+        Start::kTick);
+    EXPECT_EQ(result, IDCANCEL);
+    // The worker's late end reaches no dialog.
+    m_site.SetSilent(false);
+    for (int i = 0; i < 50 && ReadText(DataFile("vexa.xml")).empty(); ++i) m_loop.WaitForPosts(100);
+    EXPECT_FALSE(ReadText(DataFile("vexa.xml")).empty());
+    m_loop.WaitForPosts(200);
+    EXPECT_FALSE(Traced("startup: content upkeep"));
+}
+
+// A download that arrives after the start-up went on replaces the local copy for the next
+// start and changes nothing in this one.
+TEST_F(DialogTest, ALateConfigurationIsKeptForTheNextStart) {
+    WriteEarlierRun("<?xml version=\"1.0\"?><config><DelMod><a>1</a></DelMod></config>");
+    const std::string fresh = "<?xml version=\"1.0\"?><config><DelMod><a>2</a></DelMod></config>";
+    m_site.SetFile("/vexa.xml", fresh);
+    m_site.SetDelay("/vexa.xml", 1500);
+    RunDialog(
+        [&](CMireloDlg& dlg) {
+            m_loop.RunFor(kConfigDownloadWaitMs);
+            EXPECT_FALSE(dlg.IsStartupPending());
+            EXPECT_EQ(m_view->loads.size(), 1u);
+            for (int i = 0; i < 50 && ReadText(DataFile("vexa.xml")) != fresh; ++i)
+                m_loop.WaitForPosts(100);
+            EXPECT_EQ(ReadText(DataFile("vexa.xml")), fresh);
+            EXPECT_FALSE(dlg.Server().SiteOutage()->IsDown()) << "the site did answer";
+            EXPECT_EQ(m_view->loads.size(), 1u);
+            m_window->EndModal(IDOK);
+        },
+        Start::kTick);
+    // This start kept the module as the old copy listed it.
+    EXPECT_NE(ReadText(DataFile("VerDel.Dat")).find("<a>1</a>"), std::string::npos);
 }
 
 TEST_F(DialogTest, GetWinSizeTogglesFullScreenAndBack) {

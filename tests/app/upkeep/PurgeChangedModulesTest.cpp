@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <string>
 
 #include "app/ContentUpkeep.h"
@@ -145,6 +147,34 @@ TEST_F(PurgeChangedModulesTest, FailedDownloadFallsBackOnTheLocalCopy) {
     EXPECT_FALSE(fs::exists(Data("a")));
     EXPECT_EQ(ReadRecords(Data("VerDel.Dat")), (Records{{"a", "2"}}));
     EXPECT_TRUE(m_boxes.All().empty());
+}
+
+// The start-up's download on a worker: its outcome reaches the caller and the site's memory,
+// and only a copy that opens counts as one to go on with.
+TEST_F(PurgeChangedModulesTest, ConfigurationDownloadOnAWorkerTellsWhetherTheSiteAnswered) {
+    auto outage = std::make_shared<CSiteOutage>();
+    auto download = [&] {
+        auto done = std::make_shared<std::promise<DownloadResult>>();
+        std::future<DownloadResult> result = done->get_future();
+        EXPECT_TRUE(StartConfigurationDownload(m_data, m_site.BaseUrl(), outage,
+                                               [done](DownloadResult r) { done->set_value(r); }));
+        return result.get();
+    };
+    m_site.SetFile("/vexa.xml", Config("<a>1</a>"));
+    EXPECT_FALSE(HasLocalConfiguration(m_data));
+    EXPECT_EQ(download(), DownloadResult::kStored);
+    EXPECT_TRUE(HasLocalConfiguration(m_data));
+    EXPECT_FALSE(fs::exists(Data("VerDel.Dat"))) << "the download alone purges nothing";
+
+    m_site.Stop();
+    EXPECT_EQ(download(), DownloadResult::kNoAnswer);
+    EXPECT_TRUE(outage->IsDown());
+    EXPECT_EQ(ReadFile(Data("vexa.xml")), Config("<a>1</a>"));
+    EXPECT_TRUE(ApplyConfiguration(m_data));
+    EXPECT_EQ(ReadRecords(Data("VerDel.Dat")), (Records{{"a", "1"}}));
+
+    WriteFile(Data("vexa.xml"), "<config><DelMod>");
+    EXPECT_FALSE(HasLocalConfiguration(m_data)) << "a broken copy is waited for like none";
 }
 
 TEST_F(PurgeChangedModulesTest, ConfigurationThatCannotBeOpenedStopsWithTheMessage) {

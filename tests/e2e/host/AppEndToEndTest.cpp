@@ -701,6 +701,72 @@ TEST_F(LayoutEndToEnd, TheMovieCoversTheWindowAndTheScreenAndGetsEnter) {
     EXPECT_EQ(WaitForExit(30000), 0) << ReadFile(m_log);
 }
 
+// A content site that accepts and never answers (a captive portal, a firewall that drops),
+// with the lesson of an earlier run in the data folder.
+class SilentSiteEndToEnd : public AppEndToEnd {
+  protected:
+    void SetUp() override {
+        AppEndToEnd::SetUp();
+        if (HasFatalFailure()) return;
+        Shell("mkdir -p '" + m_dataFolder + "'");
+        std::ofstream(m_dataFolder + "/vexa.xml")
+            << "<?xml version=\"1.0\"?><config><DelMod><snd>1</snd></DelMod></config>";
+        std::ofstream(m_dataFolder + "/VerDel.Dat")
+            << "<?xml version=\"1.0\"?><root><snd>1</snd></root>";
+        std::ofstream(m_dataFolder + "/vexa.swf", std::ios::binary) << m_movie;
+        m_site.SetSilent(true);
+    }
+
+    // Milliseconds from the launch until the trace line starting with prefix appeared; -1 when
+    // it did not within timeoutMs.
+    long long MsUntilTrace(const std::string& prefix, int timeoutMs) {
+        if (!WaitFor([&] { return TraceIndex(prefix) != -1; }, timeoutMs)) return -1;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_started)
+            .count();
+    }
+};
+
+TEST_F(SilentSiteEndToEnd, TheMovieStartsFromTheLocalCopyWithinTenSeconds) {
+    Launch();
+    long long firstCall = MsUntilTrace("movie: first call", 30000);
+    ASSERT_NE(firstCall, -1) << "the movie never called; log:\n" << ReadFile(m_log);
+    EXPECT_LT(firstCall, 10000) << ReadFile(m_log);
+    std::printf("e2e: silent site, first movie call %lld ms after launch\n", firstCall);
+    int wait = TraceIndex("startup: no configuration in time");
+    EXPECT_NE(wait, -1);
+    EXPECT_LT(wait, TraceIndex("startup: movie loaded"));
+    // The movie's own requests did not wait on the site: it saw the configuration download only.
+    EXPECT_EQ(m_site.Paths(), std::vector<std::string>{"/vexa.xml"});
+    std::string window = MainWindowId();
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(SendCloseRequest(window));
+    EXPECT_EQ(WaitForExit(10000), 0) << ReadFile(m_log);
+}
+
+TEST_F(SilentSiteEndToEnd, TheCloseBoxEndsTheProgramWhileTheStartUpWaits) {
+    Launch();
+    // Three seconds after the launch, or once the download is under way on a slower machine.
+    ASSERT_NE(MsUntilTrace("startup: downloading the configuration", 30000), -1) << ReadFile(m_log);
+    std::this_thread::sleep_until(m_started + std::chrono::seconds(3));
+    std::string window;
+    ASSERT_TRUE(WaitFor([&] { return !(window = MainWindowId()).empty(); }, 10000))
+        << ReadFile(m_log);
+    ASSERT_EQ(TraceIndex("startup: content upkeep"), -1) << "the start-up did not wait";
+    auto sent = Clock::now();
+    ASSERT_TRUE(SendCloseRequest(window));
+    int status = WaitForExit(10000);
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
+    EXPECT_EQ(status, 0) << ReadFile(m_log);
+    EXPECT_LT(took.count(), 2000) << ReadFile(m_log);
+    std::printf("e2e: silent site, close box to exit %lld ms\n",
+                static_cast<long long>(took.count()));
+    EXPECT_NE(TraceIndex("closing: stopping the server"), -1);
+    EXPECT_NE(TraceIndex("dialog ended with 2"), -1);
+    EXPECT_EQ(TraceIndex("startup: content upkeep"), -1);
+    EXPECT_TRUE(WaitFor([&] { return MarkedProcesses(m_marker).empty(); }, 10000))
+        << "processes left behind";
+}
+
 #if defined(VEXA_E2E_PACED_MODULE) && defined(VEXA_E2E_PACED_CONFIG_TOOL)
 
 // The voice exercise with the paced test device as the microphone and speaker: the device

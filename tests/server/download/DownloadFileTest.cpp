@@ -46,7 +46,7 @@ TEST_F(DownloadFileTest, CompleteAnswerReplacesTheFileAndLeavesNoTemporaryBehind
     m_site.SetFile("/vexa.xml", "<config/>");
     WriteFile(m_folder / "vexa.xml", "old content that is longer than the new one");
 
-    DownloadFile(Url("media/clip.bin"), m_folder / "clip.bin");
+    EXPECT_EQ(DownloadFile(Url("media/clip.bin"), m_folder / "clip.bin"), DownloadResult::kStored);
     DownloadFile(Url("vexa.xml"), m_folder / "vexa.xml");
 
     EXPECT_EQ(ReadFile(m_folder / "clip.bin"), body);
@@ -106,8 +106,9 @@ TEST_F(DownloadFileTest, ErrorStatusLeavesTheFileAsItWasAndCreatesNone) {
     m_site.SetAnswer("/b.mp3", failure);
     WriteFile(m_folder / "a.mp3", "kept");
 
-    DownloadFile(Url("a.mp3"), m_folder / "a.mp3");
-    DownloadFile(Url("b.mp3"), m_folder / "b.mp3");
+    // An answer that is not stored still tells the site is there.
+    EXPECT_EQ(DownloadFile(Url("a.mp3"), m_folder / "a.mp3"), DownloadResult::kNotStored);
+    EXPECT_EQ(DownloadFile(Url("b.mp3"), m_folder / "b.mp3"), DownloadResult::kNotStored);
     DownloadFile(Url("unknown.mp3"), m_folder / "unknown.mp3");
 
     EXPECT_EQ(ReadFile(m_folder / "a.mp3"), "kept");
@@ -199,7 +200,9 @@ TEST_F(DownloadFileTest, RefusedConnectionIsTriedOnceMoreAfterABreak) {
 TEST_F(DownloadFileTest, UnreachableSiteLeavesNoFile) {
     int port = m_site.Port();
     m_site.Stop();
-    DownloadFile("http://127.0.0.1:" + std::to_string(port) + "/x.bin", m_folder / "x.bin");
+    EXPECT_EQ(
+        DownloadFile("http://127.0.0.1:" + std::to_string(port) + "/x.bin", m_folder / "x.bin"),
+        DownloadResult::kNoAnswer);
     DownloadFile("not a url at all", m_folder / "y.bin");
     EXPECT_EQ(Listing(m_folder.Path()), "");
 }

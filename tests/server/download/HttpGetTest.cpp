@@ -57,8 +57,11 @@ TEST_F(HttpGetTest, ReportsStatusStatedLengthAndFraming) {
     CRecordingSink len, open, shortBody, empty;
     EXPECT_TRUE(platform::HttpGet(m_site.BaseUrl() + "len", options, len));
     EXPECT_TRUE(platform::HttpGet(m_site.BaseUrl() + "open", options, open));
-    EXPECT_FALSE(platform::HttpGet(m_site.BaseUrl() + "short", options, shortBody));
-    EXPECT_TRUE(platform::HttpGet(m_site.BaseUrl() + "empty", options, empty));
+    platform::HttpGetFailure failure = platform::HttpGetFailure::kNoAnswer;
+    EXPECT_FALSE(platform::HttpGet(m_site.BaseUrl() + "short", options, shortBody, &failure));
+    EXPECT_EQ(failure, platform::HttpGetFailure::kBroken) << "the site did answer";
+    EXPECT_TRUE(platform::HttpGet(m_site.BaseUrl() + "empty", options, empty, &failure));
+    EXPECT_EQ(failure, platform::HttpGetFailure::kNone);
 
     EXPECT_EQ(len.status, 200);
     EXPECT_EQ(len.length, 5);
@@ -75,7 +78,9 @@ TEST_F(HttpGetTest, SinkThatDeclinesTheResponseGetsNoBody) {
     m_site.SetNotFound("/missing");
     CRecordingSink sink;
     sink.acceptStatus = false;
-    EXPECT_FALSE(platform::HttpGet(m_site.BaseUrl() + "missing", {}, sink));
+    platform::HttpGetFailure failure = platform::HttpGetFailure::kNone;
+    EXPECT_FALSE(platform::HttpGet(m_site.BaseUrl() + "missing", {}, sink, &failure));
+    EXPECT_EQ(failure, platform::HttpGetFailure::kBroken);
     EXPECT_EQ(sink.responses, 1);
     EXPECT_EQ(sink.status, 404);
     EXPECT_EQ(sink.body, "");
@@ -87,8 +92,10 @@ TEST_F(HttpGetTest, SiteThatGoesQuietIsGivenUpAfterTheStallTimeAndNotAskedTwice)
     platform::HttpGetOptions options;
     options.stallTimeoutMs = 1000;
     CRecordingSink sink;
-    EXPECT_FALSE(platform::HttpGet(m_site.BaseUrl() + "quiet", options, sink));
+    platform::HttpGetFailure failure = platform::HttpGetFailure::kNone;
+    EXPECT_FALSE(platform::HttpGet(m_site.BaseUrl() + "quiet", options, sink, &failure));
     EXPECT_EQ(sink.responses, 0);
+    EXPECT_EQ(failure, platform::HttpGetFailure::kNoAnswer);
     EXPECT_EQ(m_site.CountOf("/quiet"), 1u);
 }
 
