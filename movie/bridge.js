@@ -208,14 +208,18 @@
       // a new layout, another window).
       window.addEventListener("focus", focusMovie);
       if (movieUrl === null || movieUrl === undefined) {
-        // The host hands over the movie once this very page (by its address) can take it.
+        // The host hands over the movie once this very page (by its address) can take it; a
+        // movie it already has comes back at once and needs no warm-up.
+        let movie = "";
         try {
           const xhr = new XMLHttpRequest();
-          xhr.open("POST", READY_URL, true);
+          xhr.open("POST", READY_URL, false);
           xhr.send(String(window.location.href));
+          if (xhr.status === 200) movie = xhr.responseText;
         } catch (e) {
           logToHost("could not tell the host the player is there: " + e);
         }
+        if (movie) return loadMovie(movie);
         // An empty movie in a player of its own, out of sight, makes Ruffle fetch and compile
         // its engine now; the real player shares that work and never waits for this one.
         warmPlayer = ruffle.createPlayer();

@@ -318,21 +318,20 @@ gboolean CWebMovieView::OnPageFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri
     return FALSE;
 }
 
-void CWebMovieView::OnPlayerPageReady(const std::string& pageUrl) {
+std::string CWebMovieView::OnPlayerPageReady(const std::string& pageUrl) {
     // An earlier page that was replaced before it finished may still report; only the page
     // PreparePlayer loaded last takes the movie.
-    if (m_preparedOrigin.empty() || OriginRootOf(pageUrl) != m_preparedOrigin) return;
+    if (m_preparedOrigin.empty() || OriginRootOf(pageUrl) != m_preparedOrigin) return {};
     m_pageReady = true;
     DebugTrace("movie: player page ready");
-    if (!m_pendingMovie.empty()) {
-        std::string url = std::move(m_pendingMovie);
-        m_pendingMovie.clear();
-        RunScript("window.vexaHost && window.vexaHost.load(" + JsStringLiteral(url) + ");");
-    }
+    std::string movie = std::move(m_pendingMovie);
+    m_pendingMovie.clear();
     if (m_pendingPlay) {
+        // Runs once the page's own script has gone on with the movie.
         m_pendingPlay = false;
         RunScript("window.vexaHost && window.vexaHost.play();");
     }
+    return movie;
 }
 
 void CWebMovieView::LoadMovie(const std::string& url) {
@@ -455,8 +454,8 @@ void CWebMovieView::OnSchemeRequest(WebKitURISchemeRequest* request, gpointer se
         view->ServeCall(request);
     } else if (uri.rfind("vexa-host://bridge/ready", 0) == 0) {
         std::string page = ReadAll(webkit_uri_scheme_request_get_http_body(request));
-        FinishWithText(request, "", 204);
-        view->OnPlayerPageReady(page);
+        std::string movie = view->OnPlayerPageReady(page);
+        FinishWithText(request, movie, movie.empty() ? 204 : 200);
     } else if (uri.rfind("vexa-host://bridge/log", 0) == 0) {
         DebugTrace("page: " + ReadAll(webkit_uri_scheme_request_get_http_body(request)));
         FinishWithText(request, "", 204);

@@ -38,8 +38,9 @@ class CWebMovieView : public IMovieView {
     static void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer self);
     static gboolean OnPageFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
                                  GError* error, gpointer self);
-    // The page that PreparePlayer loaded says its player is there.
-    void OnPlayerPageReady(const std::string& pageUrl);
+    // The page that PreparePlayer loaded says its player is there; returns the movie asked for
+    // meanwhile ("" for none yet), which the page then loads itself.
+    std::string OnPlayerPageReady(const std::string& pageUrl);
     // Loads the host page with movieUrl ("" for none yet) under base.
     bool LoadHostPage(const std::string& movieUrl, const std::string& base);
     void ServeFile(WebKitURISchemeRequest* request, const std::string& path);
