@@ -275,7 +275,7 @@ TEST_F(DialogTest, ASilentSiteHoldsTheStartUpFiveSecondsAtMostWhenALocalCopyExis
             EXPECT_FALSE(dlg.IsStartupPending());
             EXPECT_EQ(m_view->loads.size(), 1u);
             EXPECT_FALSE(m_window->loadingShown);
-            EXPECT_EQ(m_window->window, (Rect{24, 68, 976, 632}));
+            EXPECT_EQ(m_window->window, (Rect{24, 68, 970, 607}));
             EXPECT_TRUE(dlg.Server().SiteOutage()->IsDown())
                 << "the movie's requests must not wait on the silent site as well";
             EXPECT_EQ(m_site.CountOf("/vexa.xml"), 1u);
