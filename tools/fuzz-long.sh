@@ -14,7 +14,7 @@ if [ ! -f build/fuzz/build.ninja ]; then
     cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
         -DCMAKE_CXX_COMPILER=clang++ -DVEXA_FUZZ=ON -DVEXA_TESTS=OFF -DVEXA_BENCH=OFF -DVEXA_GUI=OFF
 fi
-cmake --build build/fuzz -j"$(nproc)"
+cmake --build build/fuzz -j"$(nproc)" --target vexa_fuzzers
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

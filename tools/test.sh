@@ -39,8 +39,12 @@ for stage in $stages; do
             ctest --output-on-failure -j"$jobs" -L 'server|threads')
         ;;
     fuzz)
-        configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-            -DCMAKE_CXX_COMPILER=clang++ -DVEXA_FUZZ=ON -DVEXA_TESTS=OFF -DVEXA_BENCH=OFF -DVEXA_GUI=OFF
+        if [ ! -f build/fuzz/build.ninja ]; then
+            cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+                -DCMAKE_CXX_COMPILER=clang++ -DVEXA_FUZZ=ON -DVEXA_TESTS=OFF -DVEXA_BENCH=OFF -DVEXA_GUI=OFF
+        fi
+        # Only the targets: the rest of this tree is built by the other stages.
+        cmake --build build/fuzz -j"$jobs" --target vexa_fuzzers
         shopt -s nullglob
         for target in build/fuzz/fuzz/fuzz_*; do
             [ -x "$target" ] || continue
