@@ -149,12 +149,19 @@ TEST_F(DownloadFileTest, LimitsCutAnEndlessOrOversizedBodyButNotASlowSteadyLink)
     steady.chunkSize = 512;
     steady.chunkDelayMs = 125;
     m_site.SetAnswer("/steady.bin", steady);
+    // 100 B/s: never stalled, but slower than the minimum over the window.
+    CFakeContentSite::Answer crawl;
+    crawl.body = std::string(3000, 'c');
+    crawl.chunkSize = 10;
+    crawl.chunkDelayMs = 100;
+    m_site.SetAnswer("/crawl.bin", crawl);
     m_site.SetFile("/big.bin", std::string(256 * 1024 + 1, 'b'));
     m_site.SetNoLength("/big-open.bin", std::string(256 * 1024 + 1, 'b'));
     m_site.SetNoLength("/fits.bin", std::string(256 * 1024, 'f'));
     m_site.SetMisbehaviour("/endless.bin", CFakeContentSite::Misbehaviour::kEndlessBody);
 
-    for (const char* name : {"steady.bin", "big.bin", "big-open.bin", "fits.bin", "endless.bin"})
+    for (const char* name :
+         {"steady.bin", "crawl.bin", "big.bin", "big-open.bin", "fits.bin", "endless.bin"})
         DownloadFile(Url(name), m_folder / name);
 
     EXPECT_EQ(ReadFile(m_folder / "steady.bin"), steady.body);
