@@ -373,6 +373,8 @@ TEST_F(HttpServerTest, HostileTargetsStayInsideTheRoot) {
         "/a\\..\\..\\secret.txt",
         "/x.mp3?..\\..\\secret",
         "/x.mp3?a\\b",
+        "/.\\secret.txt?.",
+        "/snd/.\\x.mp3?.",
         std::string("/sec\0ret.txt", 12),
         std::string("/snd/\0/../x", 11),
         "/a\x01.mp3",
