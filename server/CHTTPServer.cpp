@@ -80,6 +80,9 @@ bool StaysInRoot(const std::string& relative, const std::string& path, const std
     if (ClimbsOut(path)) return false;
     if (query.find_first_of("/\\") != std::string::npos) return false;
     if (query.find("..") != std::string::npos) return false;
+    // The query goes in front of the file name, so the two together can form a ".." that neither
+    // holds: "?." before ".\\x" gives "..\\x".
+    if (ClimbsOut(storedName)) return false;
     return storedName != ".." && storedName != ".";
 }
 

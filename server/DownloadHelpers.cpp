@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -22,6 +23,9 @@ namespace {
 // Enough of the target's name to tell whose download it is, short enough that a target name at
 // the file system's limit still leaves room for the prefix and suffix.
 constexpr std::string::size_type kTempNameKeep = 32;
+
+std::mutex g_limitsLock;
+DownloadLimits g_limits;
 
 // A name of its own for every download in progress, next to the target so that the final
 // rename stays on one file system. The leading dot keeps it out of casual listings.
@@ -101,13 +105,29 @@ class CFileSink : public platform::IHttpGetSink {
 
 }  // namespace
 
+void SetDownloadLimits(const DownloadLimits& limits) {
+    std::lock_guard<std::mutex> guard(g_limitsLock);
+    g_limits = limits;
+}
+
+DownloadLimits CurrentDownloadLimits() {
+    std::lock_guard<std::mutex> guard(g_limitsLock);
+    return g_limits;
+}
+
 DownloadResult DownloadFile(const std::string& url, const std::string& localPath) {
     if (localPath.empty()) return DownloadResult::kNotStored;
+    const DownloadLimits limits = CurrentDownloadLimits();
     platform::HttpGetOptions options;
     options.userAgent = VEXA_PRODUCT_NAME "/" VEXA_VERSION;
     options.connectTimeoutMs = 30000;
     options.connectRetries = 1;
     options.retryDelayMs = 1000;
+    options.stallTimeoutMs = limits.slowWindowMs;
+    options.lowSpeedBytesPerSec = limits.minBytesPerSec;
+    options.maxBodyBytes = limits.maxBytes;
+    // Enough for a move of the site and a login detour; a loop is cut short.
+    options.maxRedirects = 10;
     CFileSink sink(localPath);
     platform::HttpGetFailure failure = platform::HttpGetFailure::kNone;
     bool complete = platform::HttpGet(url, options, sink, &failure);

@@ -23,11 +23,31 @@ enum class DownloadResult {
 // was. The body goes to a temporary file in the same folder that is renamed over localPath when
 // complete, so readers and concurrent downloads of the same path only ever see whole files.
 // An empty localPath does nothing (kNotStored). Any thread; an unreachable site costs up to 30 s
-// plus one retry after 1 s. A connection an earlier download left open to the site is used again.
+// plus one retry after 1 s, a slow or endless answer is bounded by DownloadLimits. A connection an
+// earlier download left open to the site is used again.
 DownloadResult DownloadFile(const std::string& url, const std::string& localPath);
 
 // Closes the connections to the content site that downloads keep open for the next one.
 void CloseKeptConnections();
+
+// What a hostile or broken site may cost one download. A fetch slower than the minimum speed for
+// the whole window is abandoned: the floor is a quarter of the slowest link we serve (4 KiB/s), and
+// the window rides out a long stall of a working link. A body longer than maxBytes is cut off and
+// discarded, so a site that never ends its answer cannot fill the disk.
+struct DownloadLimits {
+    static constexpr long long kMaxBytes = 1LL << 30;
+    static constexpr long kMinBytesPerSec = 1024;
+    static constexpr long kSlowWindowMs = 30000;
+
+    long long maxBytes = kMaxBytes;
+    long minBytesPerSec = kMinBytesPerSec;
+    long slowWindowMs = kSlowWindowMs;
+};
+
+// The limits of the downloads that start from now on (the built-in ones until this is called).
+// For tests, which cannot wait out or send the real ones. Any thread.
+void SetDownloadLimits(const DownloadLimits& limits);
+DownloadLimits CurrentDownloadLimits();
 
 // True when something (file or folder) exists at path.
 bool FileExists(const char* path);

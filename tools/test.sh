@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the plain build with the end-to-end tests, the whole
 # headless suite under AddressSanitizer + UndefinedBehaviorSanitizer, the server suite under
-# ThreadSanitizer (with the other threaded suites, label "threads"), and short fuzz runs. VEXA_TEST_STAGES picks stages (default: all).
+# ThreadSanitizer (with the other threaded suites, label "threads"), and short fuzz runs
+# (VEXA_FUZZ_SECONDS per target, 30 by default; tools/fuzz-long.sh runs them longer).
+# VEXA_TEST_STAGES picks stages (default: all).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -37,8 +39,12 @@ for stage in $stages; do
             ctest --output-on-failure -j"$jobs" -L 'server|threads')
         ;;
     fuzz)
-        configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-            -DCMAKE_CXX_COMPILER=clang++ -DVEXA_FUZZ=ON -DVEXA_TESTS=OFF -DVEXA_BENCH=OFF -DVEXA_GUI=OFF
+        if [ ! -f build/fuzz/build.ninja ]; then
+            cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+                -DCMAKE_CXX_COMPILER=clang++ -DVEXA_FUZZ=ON -DVEXA_TESTS=OFF -DVEXA_BENCH=OFF -DVEXA_GUI=OFF
+        fi
+        # Only the targets: the rest of this tree is built by the other stages.
+        cmake --build build/fuzz -j"$jobs" --target vexa_fuzzers
         shopt -s nullglob
         for target in build/fuzz/fuzz/fuzz_*; do
             [ -x "$target" ] || continue
@@ -48,7 +54,9 @@ for stage in $stages; do
             seeds=()
             [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
             echo "fuzzing $name for ${VEXA_FUZZ_SECONDS:-30} s"
-            "$target" -max_total_time="${VEXA_FUZZ_SECONDS:-30}" -rss_limit_mb=2048 "$corpus" "${seeds[@]}"
+            mkdir -p "build/fuzz/artifacts/$name"
+            "$target" -max_total_time="${VEXA_FUZZ_SECONDS:-30}" -rss_limit_mb=2048 \
+                -artifact_prefix="build/fuzz/artifacts/$name/" "$corpus" "${seeds[@]}"
         done
         ;;
     *)

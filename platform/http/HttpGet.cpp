@@ -19,9 +19,16 @@ void InitCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Response heads, redirects' included, together larger than this are no honest site's: a
+// hostile one could otherwise keep the transfer busy with headers for ever.
+constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
+
 struct Transfer {
     CURL* curl = nullptr;
     IHttpGetSink* sink = nullptr;
+    long long maxBodyBytes = 0;
+    std::size_t headerBytes = 0;
+    long long bodyBytes = 0;
     bool anyHeader = false;  // some answer came back, so a retry would repeat a request
     bool responded = false;
     bool sinkEnded = false;
@@ -42,8 +49,10 @@ struct Transfer {
 };
 
 size_t OnHeader(char* /*data*/, size_t size, size_t count, void* user) {
-    static_cast<Transfer*>(user)->anyHeader = true;
-    return size * count;
+    auto* t = static_cast<Transfer*>(user);
+    t->anyHeader = true;
+    t->headerBytes += size * count;
+    return t->headerBytes > kMaxHeaderBytes ? 0 : size * count;
 }
 
 size_t OnWrite(char* data, size_t size, size_t count, void* user) {
@@ -51,6 +60,8 @@ size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     size_t bytes = size * count;
     if (!t->responded && !t->Respond()) return 0;
     if (t->sinkEnded) return 0;
+    t->bodyBytes += static_cast<long long>(bytes);
+    if (t->maxBodyBytes > 0 && t->bodyBytes > t->maxBodyBytes) return 0;
     if (bytes > 0 && !t->sink->OnBody(data, bytes)) {
         t->sinkEnded = true;
         return 0;
@@ -89,6 +100,7 @@ bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink
         Transfer t;
         t.curl = curl;
         t.sink = &sink;
+        t.maxBodyBytes = options.maxBodyBytes;
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -102,7 +114,7 @@ bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink
             curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
         }
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, options.maxRedirects);
         curl_easy_setopt(curl, CURLOPT_USERAGENT, options.userAgent.c_str());
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, options.connectTimeoutMs);
         // Credentials of the environment's proxy URL are offered with whatever scheme the proxy
@@ -112,8 +124,13 @@ bool HttpGet(const std::string& url, const HttpGetOptions& options, IHttpGetSink
         curl_slist* headers = curl_slist_append(nullptr, "Cache-Control: no-cache");
         headers = curl_slist_append(headers, "Pragma: no-cache");
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        // A stated length over the bound is refused before any of the body is read.
+        if (options.maxBodyBytes > 0)
+            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                             static_cast<curl_off_t>(options.maxBodyBytes));
         if (options.stallTimeoutMs > 0) {
-            curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+            curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT,
+                             options.lowSpeedBytesPerSec > 0 ? options.lowSpeedBytesPerSec : 1L);
             curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (options.stallTimeoutMs + 999) / 1000);
         }
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);

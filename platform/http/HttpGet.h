@@ -12,9 +12,14 @@ struct HttpGetOptions {
     // Further attempts when no answer at all arrived (refused, unreachable, connect time-out).
     int connectRetries = 1;
     long retryDelayMs = 1000;
-    // The transfer is given up when nothing arrives for this long (0: wait forever). Rounded up
-    // to whole seconds.
+    // The transfer is given up when fewer than lowSpeedBytesPerSec bytes per second arrive for
+    // this long (0: wait forever). Rounded up to whole seconds.
     long stallTimeoutMs = 30000;
+    long lowSpeedBytesPerSec = 1;
+    // The largest body taken (0: no bound): a longer one, stated or sent, breaks the transfer off.
+    long long maxBodyBytes = 0;
+    // Redirects followed, to http and https only; one more breaks the transfer off.
+    long maxRedirects = 10;
 };
 
 // Receives one response. Calls come from the thread that called HttpGet.

@@ -151,6 +151,21 @@ void CFakeContentSite::SetDelay(const std::string& path, int delayMs) {
     m_delays[Normalise(path)] = delayMs;
 }
 
+void CFakeContentSite::SetRedirect(const std::string& path, const std::string& location) {
+    Answer answer;
+    answer.status = 302;
+    answer.location = location;
+    answer.contentType = "text/html";
+    SetAnswer(path, std::move(answer));
+}
+
+void CFakeContentSite::SetMisbehaviour(const std::string& path, Misbehaviour misbehaviour) {
+    Answer answer;
+    answer.body = "good bytes ";
+    answer.misbehaviour = misbehaviour;
+    SetAnswer(path, std::move(answer));
+}
+
 void CFakeContentSite::Remove(const std::string& path) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_answers.erase(Normalise(path));
@@ -247,6 +262,47 @@ bool CFakeContentSite::PauseFor(int ms) {
     return !m_changed.wait_for(guard, std::chrono::milliseconds(ms), [&] { return m_stopping; });
 }
 
+bool CFakeContentSite::Stopping() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_stopping;
+}
+
+void CFakeContentSite::SendMisbehaving(int fd, const Answer& answer) {
+    using M = Misbehaviour;
+    switch (answer.misbehaviour) {
+        case M::kBrokenChunkSize: {
+            std::string body = std::to_string(answer.body.size()) + "\r\n" + answer.body +
+                               "\r\nzz-not-a-size\r\nmore\r\n0\r\n\r\n";
+            SendAll(fd, body.data(), body.size());
+            return;
+        }
+        case M::kHugeHead: {
+            const std::string line = "X-Filler: " + std::string(1000, 'h') + "\r\n";
+            bool ok = true;
+            for (std::size_t sent = 0; ok && sent < (1u << 20); sent += line.size())
+                ok = SendAll(fd, line.data(), line.size());
+            std::string rest =
+                "Content-Length: " + std::to_string(answer.body.size()) + "\r\n\r\n" + answer.body;
+            if (ok) SendAll(fd, rest.data(), rest.size());
+            return;
+        }
+        case M::kTrickleForever:
+            for (std::size_t i = 0; PauseFor(1000); ++i) {
+                char byte = answer.body.empty() ? 'x' : answer.body[i % answer.body.size()];
+                if (!SendAll(fd, &byte, 1)) return;
+            }
+            return;
+        case M::kEndlessBody: {
+            std::string block(64 * 1024, 'e');
+            while (!Stopping() && SendAll(fd, block.data(), block.size())) {
+            }
+            return;
+        }
+        case M::kNone:
+            return;
+    }
+}
+
 bool CFakeContentSite::FindAnswer(const std::string& target, Answer& answer) {
     std::string folder;
     {
@@ -323,13 +379,22 @@ void CFakeContentSite::Serve(Connection* connection) {
             std::string reply = "HTTP/1.1 " + std::to_string(answer.status) + " " +
                                 ReasonOf(answer.status) +
                                 "\r\nContent-Type: " + answer.contentType + "\r\n";
-            if (answer.statedLength == kBodyLength)
+            if (!answer.location.empty()) reply += "Location: " + answer.location + "\r\n";
+            const Misbehaviour misbehaviour = answer.misbehaviour;
+            // A misbehaving answer brings its own framing, or none at all.
+            if (misbehaviour == Misbehaviour::kBrokenChunkSize)
+                reply += "Transfer-Encoding: chunked\r\n";
+            else if (misbehaviour == Misbehaviour::kNone && answer.statedLength == kBodyLength)
                 reply += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
-            else if (answer.statedLength >= 0)
+            else if (misbehaviour == Misbehaviour::kNone && answer.statedLength >= 0)
                 reply += "Content-Length: " + std::to_string(answer.statedLength) + "\r\n";
-            reply += "Connection: close\r\n\r\n";
+            reply += "Connection: close\r\n";
+            // The huge head goes on with its own lines and ends the head itself.
+            if (misbehaviour != Misbehaviour::kHugeHead) reply += "\r\n";
             bool ok = SendAll(fd, reply.data(), reply.size());
-            if (!headOnly) {
+            if (ok && misbehaviour != Misbehaviour::kNone) {
+                SendMisbehaving(fd, answer);
+            } else if (!headOnly) {
                 std::size_t piece = answer.chunkSize > 0 ? answer.chunkSize
                                                          : std::max<size_t>(1, answer.body.size());
                 for (std::size_t pos = 0; ok && pos < answer.body.size(); pos += piece) {

@@ -9,6 +9,8 @@
 //   site.SetNoLength("/stream.bin", "xyz");              // no Content-Length, closes after body
 //   site.SetDelay("/vexa.xml", 500);                     // waits 500 ms before answering
 //   site.SetSilent(true);                                // accepts, reads, never answers
+//   site.SetRedirect("/old.swf", "file:///etc/passwd");  // 302 with that Location
+//   site.SetMisbehaviour("/x.swf", CFakeContentSite::Misbehaviour::kEndlessBody);
 //   ASSERT_TRUE(site.Start());
 //   DownloadFile(site.BaseUrl() + "vexa.xml", path);     // BaseUrl() is "http://127.0.0.1:N/"
 //   EXPECT_EQ(site.CountOf("/vexa.xml"), 1u);
@@ -36,6 +38,15 @@ class CFakeContentSite {
     static constexpr long long kBodyLength = -2;  // Content-Length: body.size()
     static constexpr long long kNoLength = -1;    // no Content-Length; the site closes after it
 
+    // Answers no honest site gives, for the tests of a hostile site.
+    enum class Misbehaviour {
+        kNone,
+        kBrokenChunkSize,  // a chunked body whose second chunk size is not a number
+        kHugeHead,         // 1 MiB of header lines before the body
+        kTrickleForever,   // no length, then one byte of body per second until the client leaves
+        kEndlessBody,      // no length, then body as fast as it is taken until the client leaves
+    };
+
     struct Answer {
         int status = 200;
         std::string body;
@@ -44,6 +55,8 @@ class CFakeContentSite {
         int delayMs = 0;            // before the response head is sent
         std::size_t chunkSize = 0;  // when > 0 the body goes out in pieces of this size...
         int chunkDelayMs = 0;       // ...with this pause before each piece
+        std::string location;       // sent as a Location header when not empty
+        Misbehaviour misbehaviour = Misbehaviour::kNone;
     };
 
     struct Request {
@@ -73,6 +86,9 @@ class CFakeContentSite {
     void SetNoLength(const std::string& path, std::string body);
     // Adds a pause before the answer of a path already set (or of the folder's file).
     void SetDelay(const std::string& path, int delayMs);
+    // A 302 answer pointing to location.
+    void SetRedirect(const std::string& path, const std::string& location);
+    void SetMisbehaviour(const std::string& path, Misbehaviour misbehaviour);
     void Remove(const std::string& path);
     // A site that accepts connections and reads requests but never answers (a captive portal,
     // a firewall that drops replies). Connections held silent are answered as usual once it is
@@ -100,6 +116,10 @@ class CFakeContentSite {
     void Serve(Connection* connection);
     bool FindAnswer(const std::string& target, Answer& answer);
     bool PauseFor(int ms);  // false when the site stops meanwhile
+    bool Stopping();
+    // The body of a misbehaving answer, after its head; returns when the client or the site
+    // gives up.
+    void SendMisbehaving(int fd, const Answer& answer);
     void ReapFinished(bool all);
 
     mutable std::mutex m_lock;

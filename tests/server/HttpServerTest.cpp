@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "server/CHTTPServer.h"
+#include "server/DownloadHelpers.h"
 #include "tests/fakes/CFakeContentSite.h"
 #include "tests/server/LoopbackClient.h"
 #include "tests/server/TestStateFolder.h"
@@ -465,6 +468,8 @@ TEST_F(HttpServerTest, HostileTargetsStayInsideTheRoot) {
         "/a\\..\\..\\secret.txt",
         "/x.mp3?..\\..\\secret",
         "/x.mp3?a\\b",
+        "/.\\secret.txt?.",
+        "/snd/.\\x.mp3?.",
         std::string("/sec\0ret.txt", 12),
         std::string("/snd/\0/../x", 11),
         "/a\x01.mp3",
@@ -499,6 +504,90 @@ TEST_F(HttpServerTest, HostileTargetsStayInsideTheRoot) {
     EXPECT_EQ(Full("audio/mpeg", "P"), Parse("GET /%2e%2e/p.mp3 HTTP/1.0\r\n\r\n"));
     EXPECT_EQ("P", ReadFile(root + "/%2e%2e/p.mp3"));
     EXPECT_EQ(Full("audio/mpeg", "C"), Parse("GET /a..b/c.mp3 HTTP/1.0\r\n\r\n"));
+}
+
+int CountThreads() {
+    int count = 0;
+    DIR* d = opendir("/proc/self/task");
+    if (d == nullptr) return -1;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++count;
+    closedir(d);
+    return count;
+}
+
+// Threads and descriptors come back to the given counts (or fewer); the site and the server end
+// their connections' threads a moment after the connection closes.
+bool SettlesAt(int descriptors, int threads) {
+    for (int waited = 0; waited < 10000; waited += 50) {
+        if (testing::CountOpenDescriptors() <= descriptors && CountThreads() <= threads)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST_F(HttpServerTest, HostileSiteLeavesTheGoodCopyAndEveryRequestIsAnswered) {
+    // Small limits, so the slow and the endless answer are cut within seconds.
+    struct SLimits {
+        SLimits() {
+            DownloadLimits small;
+            small.maxBytes = 1 << 20;
+            small.slowWindowMs = 2000;
+            SetDownloadLimits(small);
+        }
+        ~SLimits() { SetDownloadLimits(DownloadLimits()); }
+    } limits;
+    using M = CFakeContentSite::Misbehaviour;
+    const std::string movie = "the good movie";
+    WriteFile(root + "/vexa.swf", movie);
+    site.SetFile("/vexa.swf", movie);
+    StartServer();
+    // The first fetch sets up what stays for the process (the transfer library, the threads).
+    ASSERT_EQ(Full("application/x-shockwave-flash", movie), Get("/vexa.swf"));
+    const std::set<std::string> before = Snapshot(root);
+    const int descriptors = testing::CountOpenDescriptors();
+    const int threads = CountThreads();
+
+    const std::string self = "127.0.0.1:" + std::to_string(site.Port());
+    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {"length longer than the body", [&] { site.SetShortBody("/vexa.swf", "bad", 1000); }},
+        {"broken chunk size", [&] { site.SetMisbehaviour("/vexa.swf", M::kBrokenChunkSize); }},
+        {"1 MiB head", [&] { site.SetMisbehaviour("/vexa.swf", M::kHugeHead); }},
+        {"redirect to a file", [&] { site.SetRedirect("/vexa.swf", "file:///etc/passwd"); }},
+        {"redirect to another scheme",
+         [&] { site.SetRedirect("/vexa.swf", "ftp://" + self + "/vexa.swf"); }},
+        {"20-hop loop",
+         [&] {
+             site.SetRedirect("/vexa.swf", "/hop/0");
+             for (int i = 0; i < 20; ++i)
+                 site.SetRedirect("/hop/" + std::to_string(i),
+                                  "http://" + self + "/hop/" + std::to_string((i + 1) % 20));
+         }},
+        {"one byte per second", [&] { site.SetMisbehaviour("/vexa.swf", M::kTrickleForever); }},
+        {"endless body", [&] { site.SetMisbehaviour("/vexa.swf", M::kEndlessBody); }},
+    };
+    for (const auto& [name, arrange] : cases) {
+        SCOPED_TRACE(name);
+        arrange();
+        site.ClearLog();
+        CLoopbackClient c;
+        ASSERT_TRUE(c.Connect(server.GetPort()));
+        c.Send("GET /vexa.swf HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+        bool closed = false;
+        // Far longer than any case needs: only a fetch that is never given up reaches it.
+        const std::string reply = WithoutDate(c.ReadUntilClose(30000, &closed));
+        EXPECT_TRUE(closed) << "the request was not answered";
+        EXPECT_EQ(Full("application/x-shockwave-flash", movie), reply);
+        EXPECT_EQ(movie, ReadFile(root + "/vexa.swf"));
+        EXPECT_EQ(before, Snapshot(root)) << "no partial or temporary file stays behind";
+        EXPECT_EQ(1u, site.CountOf("/vexa.swf")) << "the site was asked once";
+        EXPECT_LE(site.Requests().size(), 11u) << "redirects are followed ten times at most";
+        c.Close();
+        EXPECT_TRUE(SettlesAt(descriptors, threads))
+            << "descriptors " << testing::CountOpenDescriptors() << " (were " << descriptors
+            << "), threads " << CountThreads() << " (were " << threads << ")";
+    }
 }
 
 }  // namespace

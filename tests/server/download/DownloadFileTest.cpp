@@ -172,6 +172,42 @@ TEST_F(DownloadFileTest, SlowAnswerArrivesWhole) {
     EXPECT_EQ(ReadFile(m_folder / "slow-open.bin"), "tail");
 }
 
+TEST_F(DownloadFileTest, LimitsCutAnEndlessOrOversizedBodyButNotASlowSteadyLink) {
+    struct SLimits {
+        SLimits() {
+            DownloadLimits small;
+            small.maxBytes = 256 * 1024;
+            small.slowWindowMs = 2000;
+            SetDownloadLimits(small);
+        }
+        ~SLimits() { SetDownloadLimits(DownloadLimits()); }
+    } limits;
+    // 4 KiB/s for longer than the window, against the built-in minimum speed.
+    CFakeContentSite::Answer steady;
+    steady.body = std::string(12 * 1024, 's');
+    steady.chunkSize = 512;
+    steady.chunkDelayMs = 125;
+    m_site.SetAnswer("/steady.bin", steady);
+    // 100 B/s: never stalled, but slower than the minimum over the window.
+    CFakeContentSite::Answer crawl;
+    crawl.body = std::string(3000, 'c');
+    crawl.chunkSize = 10;
+    crawl.chunkDelayMs = 100;
+    m_site.SetAnswer("/crawl.bin", crawl);
+    m_site.SetFile("/big.bin", std::string(256 * 1024 + 1, 'b'));
+    m_site.SetNoLength("/big-open.bin", std::string(256 * 1024 + 1, 'b'));
+    m_site.SetNoLength("/fits.bin", std::string(256 * 1024, 'f'));
+    m_site.SetMisbehaviour("/endless.bin", CFakeContentSite::Misbehaviour::kEndlessBody);
+
+    for (const char* name :
+         {"steady.bin", "crawl.bin", "big.bin", "big-open.bin", "fits.bin", "endless.bin"})
+        DownloadFile(Url(name), m_folder / name);
+
+    EXPECT_EQ(ReadFile(m_folder / "steady.bin"), steady.body);
+    EXPECT_EQ(ReadFile(m_folder / "fits.bin").size(), 256u * 1024);
+    EXPECT_EQ(Listing(m_folder.Path()), "fits.bin,steady.bin");
+}
+
 TEST_F(DownloadFileTest, NothingIsFetchedForAnEmptyLocalPathOrIntoAMissingFolder) {
     m_site.SetFile("/x.bin", "x");
     DownloadFile(Url("x.bin"), "");
