@@ -72,6 +72,7 @@ struct CGenericServer::SState {
     std::mutex startLock;
     std::condition_variable startCv;
     bool started = false;
+    bool startFailed = false;
 
     std::mutex serverUse;
     bool abandoned = false;
@@ -95,11 +96,20 @@ struct CGenericServer::SState {
         started = true;
         startCv.notify_all();
     }
+    // A thread that ended without coming up says so, so that the start fails at once instead
+    // of waiting out its time.
+    void SignalStartFailed() {
+        std::lock_guard<std::mutex> g(startLock);
+        startFailed = true;
+        startCv.notify_all();
+    }
     bool WaitStarted(int timeoutMs) {
         std::unique_lock<std::mutex> g(startLock);
-        bool ok =
-            startCv.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return started; });
+        startCv.wait_for(g, std::chrono::milliseconds(timeoutMs),
+                         [this] { return started || startFailed; });
+        bool ok = started;
         started = false;
+        startFailed = false;
         return ok;
     }
 };
@@ -221,6 +231,14 @@ void CGenericServer::GiveUpServerThreads(SState& state) {
 }
 
 void CGenericServer::AcceptThread(const std::shared_ptr<SState>& state, CGenericServer* server) {
+    // Every way out before the listener is up tells Run so.
+    struct SStartReport {
+        SState& state;
+        bool up = false;
+        ~SStartReport() {
+            if (!up) state.SignalStartFailed();
+        }
+    } report{*state};
     SocketHandle listener = platform::OpenStreamSocket();
     if (listener == platform::kInvalidSocket) {
         WriteLogLine("WSASocket(...) failure", "AcceptThread", platform::LastSocketError());
@@ -247,6 +265,7 @@ void CGenericServer::AcceptThread(const std::shared_ptr<SState>& state, CGeneric
         return;
     }
     state->boundPort = platform::BoundPort(listener);
+    report.up = true;
     state->SignalStarted();
 
     for (;;) {

@@ -170,6 +170,10 @@ CHTTPServer::~CHTTPServer() {
     if (IsRunning()) Stop();
 }
 
+namespace {
+constexpr int kPortAttempts = 8;
+}  // namespace
+
 int CHTTPServer::Start(const std::string& root, const std::string& defaultDocument, int port,
                        int clientTimeoutMs) {
     // The connection threads read the root and the rest without a lock: leave them be.
@@ -186,13 +190,19 @@ int CHTTPServer::Start(const std::string& root, const std::string& defaultDocume
     if (m_strRoot.back() != '/') m_strRoot += '/';
     CreateDirectoryTree(m_strRoot.c_str());
 
-    int free = FindFreePort(port);
-    if (free < 0) {
-        WriteLog("No free port found from", "Start", port);
-        return 0;
+    // A port found free can be taken by another program before the listener binds it (two
+    // copies starting together, say); the next free one is tried then.
+    for (int attempt = 0; attempt < kPortAttempts; ++attempt) {
+        int free = FindFreePort(port);
+        if (free < 0) {
+            WriteLog("No free port found from", "Start", port);
+            return 0;
+        }
+        // Loopback only: the server hands out the child's data folder and fetches on demand.
+        if (Run(free, clientTimeoutMs, "127.0.0.1") == 1) return 1;
+        port = free + 1;
     }
-    // Loopback only: the server hands out the child's data folder and fetches on demand.
-    return Run(free, clientTimeoutMs, "127.0.0.1");
+    return 0;
 }
 
 int CHTTPServer::Stop() {

@@ -387,6 +387,25 @@ TEST_F(HttpServerTest, ListensOnLoopbackOnly) {
     EXPECT_TRUE(c.Connect(server.GetPort()));
 }
 
+// A port that looked free but was taken before the listener could bind it (a program starting at
+// the same moment): the server starts on the next free one.
+TEST_F(HttpServerTest, PortTakenBetweenTheProbeAndTheBindGivesTheNextFreeOne) {
+    int port = testing::FreeLoopbackPort();
+    ASSERT_GT(port, 0);
+    // Bound without listening, so the probe of the system's connection table does not see it.
+    int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(taken, reinterpret_cast<sockaddr*>(&sa), sizeof sa));
+    WriteFile(root + "/a.txt", "AAA");
+    ASSERT_EQ(1, server.Start(root, "INDEX.HTML", port, 5000));
+    EXPECT_GT(server.GetPort(), port);
+    EXPECT_EQ(Full("text/plain", "AAA"), Get("/a.txt"));
+    close(taken);
+}
+
 // Targets that try to leave the document root: answered "404" with nothing fetched, written or
 // created anywhere.
 TEST_F(HttpServerTest, RequestsNamingAnotherHostGetNothing) {
