@@ -29,7 +29,7 @@ void PrintUsage(std::ostream& out, const std::string& name) {
         << "Environment:\n"
         << "  VEXA_CONTENT_SITE  content site base URL (default " << VEXA_DEFAULT_CONTENT_SITE
         << ")\n"
-        << "  VEXA_UPLOAD_HOST   upload host, host or host:port (default "
+        << "  VEXA_UPLOAD_HOST   upload host, host, host:port or https://host[:port] (default "
         << VEXA_DEFAULT_UPLOAD_HOST << ")\n"
         << "  APPDATA, XDG_DATA_HOME   where the data folder quinbery/lm lives\n"
         << "  XDG_STATE_HOME     where RunLog.log and the recordings live (quinbery/)\n";
