@@ -17,7 +17,9 @@ class FileWriter : public pugi::xml_writer {
   public:
     explicit FileWriter(std::ofstream& out) : m_out(out) {}
     void write(const void* data, size_t size) override {
-        m_out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+        std::string markup;
+        detail::AppendMarkup(markup, data, size);
+        m_out.write(markup.data(), static_cast<std::streamsize>(markup.size()));
     }
 
   private:

@@ -10,9 +10,7 @@ namespace {
 class StringWriter : public pugi::xml_writer {
   public:
     explicit StringWriter(std::string& out) : m_out(out) {}
-    void write(const void* data, size_t size) override {
-        m_out.append(static_cast<const char*>(data), size);
-    }
+    void write(const void* data, size_t size) override { AppendMarkup(m_out, data, size); }
 
   private:
     std::string& m_out;
@@ -93,6 +91,16 @@ void AppendEscapedAttribute(std::string& out, const char* value) {
 }
 
 }  // namespace
+
+void AppendMarkup(std::string& out, const void* data, std::size_t size) {
+    const char* text = static_cast<const char*>(data);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (text[i] == '\r')
+            out += "&#13;";
+        else
+            out += text[i];
+    }
+}
 
 CXmlNodePtr NullNode() {
     try {

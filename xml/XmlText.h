@@ -21,6 +21,11 @@ constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration
 // when not even that could be allocated.
 CXmlNodePtr NullNode();
 
+// Serialized markup as it is handed to a writer, with every carriage return written as "&#13;".
+// The parser turns a carriage return in markup into a line feed, so one that came from a character
+// reference in text must go out as a reference again for the markup to read back the same.
+void AppendMarkup(std::string& out, const void* data, std::size_t size);
+
 // Invalid UTF-8 sequences become U+FFFD, as a code-page conversion would make them.
 std::string ToValidUtf8(std::string_view text);
 

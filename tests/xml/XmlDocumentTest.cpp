@@ -99,6 +99,13 @@ TEST(XmlDocument, AcceptsReferencesCdataCommentsInstructionsAndUtf8Text) {
                     "&lt;c&gt;&quot;&apos;</string><number>3</number><true/></arguments>"
                     "</invoke>"));
     EXPECT_EQ(doc.SelectSingleNode("arguments/string")->GetValue(), "a&b<c>\"'");
+    // A carriage return from a reference survives being written out and read back.
+    ASSERT_TRUE(doc.LoadXml("<r>a&#xD;b&#13;&#10;c</r>"));
+    const std::string markup = doc.GetRoot()->GetXml();
+    CXmlDocument again;
+    ASSERT_TRUE(again.LoadXml(markup.c_str()));
+    EXPECT_EQ(again.GetRoot()->GetValue(), "a\rb\r\nc");
+    EXPECT_EQ(again.GetRoot()->GetXml(), markup);
 }
 
 TEST(XmlDocument, AbsoluteAndRelativeSelectionsStartAtTheDocumentElement) {
