@@ -304,12 +304,14 @@ void CGenericServer::AcceptThread(const std::shared_ptr<SState>& state, CGeneric
 int CGenericServer::AddClient(SocketHandle socket, const char* address, int port) {
     OnClientConnect(address, port);
     std::shared_ptr<SState> state = m_pState;
-    std::lock_guard<std::mutex> g(state->clientLock);
+    std::unique_lock<std::mutex> g(state->clientLock);
     auto* record = new SStartRecord{state, this, socket};
-    // An idle thread that is not yet spoken for takes it.
+    // An idle thread that is not yet spoken for takes it. It is woken once the lock is free, so
+    // that it does not wake only to wait for it.
     if (static_cast<std::size_t>(state->idleWorkers) > state->waiting.size()) {
         state->waiting.push_back(record);
         ++state->clientCount;
+        g.unlock();
         state->workCv.notify_one();
         return 1;
     }
