@@ -1,5 +1,4 @@
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -525,21 +524,11 @@ TEST_F(HttpServerTest, HostileTargetsStayInsideTheRoot) {
     EXPECT_EQ(Full("audio/mpeg", "C"), Parse("GET /a..b/c.mp3 HTTP/1.0\r\n\r\n"));
 }
 
-int CountThreads() {
-    int count = 0;
-    DIR* d = opendir("/proc/self/task");
-    if (d == nullptr) return -1;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') ++count;
-    closedir(d);
-    return count;
-}
-
 // Threads and descriptors come back to the given counts (or fewer); the site and the server end
 // their connections' threads a moment after the connection closes.
 bool SettlesAt(int descriptors, int threads) {
     for (int waited = 0; waited < 10000; waited += 50) {
-        if (testing::CountOpenDescriptors() <= descriptors && CountThreads() <= threads)
+        if (testing::CountOpenDescriptors() <= descriptors && testing::CountThreads() <= threads)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -566,7 +555,7 @@ TEST_F(HttpServerTest, HostileSiteLeavesTheGoodCopyAndEveryRequestIsAnswered) {
     ASSERT_EQ(Full("application/x-shockwave-flash", movie), Get("/vexa.swf"));
     const std::set<std::string> before = Snapshot(root);
     const int descriptors = testing::CountOpenDescriptors();
-    const int threads = CountThreads();
+    const int threads = testing::CountThreads();
 
     const std::string self = "127.0.0.1:" + std::to_string(site.Port());
     const std::vector<std::pair<std::string, std::function<void()>>> cases = {
@@ -605,7 +594,7 @@ TEST_F(HttpServerTest, HostileSiteLeavesTheGoodCopyAndEveryRequestIsAnswered) {
         c.Close();
         EXPECT_TRUE(SettlesAt(descriptors, threads))
             << "descriptors " << testing::CountOpenDescriptors() << " (were " << descriptors
-            << "), threads " << CountThreads() << " (were " << threads << ")";
+            << "), threads " << testing::CountThreads() << " (were " << threads << ")";
     }
 }
 
