@@ -225,8 +225,10 @@
         warmPlayer = ruffle.createPlayer();
         warmPlayer.style.cssText = "position:absolute;left:-8px;top:-8px;width:1px;height:1px;";
         document.body.appendChild(warmPlayer);
+        // It draws no text, so it is spared the device fonts the real player fetches and parses.
         warming = warmPlayer.ruffle().load(Object.assign({}, baseConfig(), startOptions,
-                                                         { data: EMPTY_MOVIE, autoplay: "off" }))
+                                                         { data: EMPTY_MOVIE, autoplay: "off",
+                                                           fontSources: [], defaultFonts: {} }))
           .then(function () { if (window.vexaHostTrace) logToHost("player ready"); })
           .catch(function (e) { logToHost("player warm-up failed: " + (e && (e.stack || e))); });
         return warming;
