@@ -114,24 +114,28 @@ void CLoopbackClient::Close() {
     m_fd = -1;
 }
 
-int CountOpenDescriptors() {
-    int count = 0;
-    DIR* d = opendir("/proc/self/fd");
-    if (d == nullptr) return -1;
-    while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') ++count;
-    closedir(d);
-    return count - 1;  // the directory stream's own
-}
+namespace {
 
-int CountThreads() {
+// Entries of a folder of /proc/self, the stream's own descriptor included; -1 when unreadable.
+int CountEntries(const char* folder) {
     int count = 0;
-    DIR* d = opendir("/proc/self/task");
+    DIR* d = opendir(folder);
     if (d == nullptr) return -1;
     while (dirent* e = readdir(d))
         if (e->d_name[0] != '.') ++count;
     closedir(d);
     return count;
+}
+
+}  // namespace
+
+int CountOpenDescriptors() {
+    int count = CountEntries("/proc/self/fd");
+    return count < 0 ? -1 : count - 1;  // the directory stream's own
+}
+
+int CountThreads() {
+    return CountEntries("/proc/self/task");
 }
 
 int FreeLoopbackPort() {
