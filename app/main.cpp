@@ -19,6 +19,8 @@
 #include "platform/webkit/IMovieView.h"
 
 int main(int argc, char** argv) {
+    // Before any thread exists: the web processes inherit the environment.
+    vexa::platform::TuneMovieEngine();
     if (auto exitCode = vexa::HandleCommandLine(argc, argv, std::cout, std::cerr)) return *exitCode;
 
     // The toolkit gets no arguments: nothing on the command line changes what the program does.

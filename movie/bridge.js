@@ -139,6 +139,36 @@
     };
   }
 
+  // The device fonts are fetched as soon as the page runs, while the player's engine is still
+  // on its way, and handed to the player from memory: the player itself fetches them only once
+  // its engine runs, and the movie waits for that. The player names a face without a name of
+  // its own after its address, so the defaults follow the new one. A font that cannot be
+  // fetched here is left to the player as it was.
+  function prefetchFonts(fonts) {
+    const sources = fonts && Array.isArray(fonts.fontSources) ? fonts.fontSources : [];
+    if (sources.length === 0) return Promise.resolve({});
+    return Promise.all(sources.map(function (url) {
+      return fetch(url)
+        .then(function (response) {
+          if (!response.ok) throw new Error("status " + response.status);
+          return response.blob();
+        })
+        .then(function (blob) { return URL.createObjectURL(blob); },
+              function (e) { logToHost("device font " + url + " not fetched: " + e); return url; });
+    })).then(function (local) {
+      if (window.vexaHostTrace) logToHost("device fonts fetched ahead: " + local.length);
+      const renamed = {};
+      sources.forEach(function (url, i) { renamed[url] = local[i]; });
+      const defaults = {};
+      const given = fonts.defaultFonts || {};
+      for (const name of Object.keys(given)) {
+        defaults[name] = [].concat(given[name]).map(function (font) { return renamed[font] || font; });
+      }
+      return { fontSources: local, defaultFonts: defaults };
+    });
+  }
+  const fontsReady = prefetchFonts(window.vexaDeviceFonts);
+
   let player = null;
   let wantPlay = false;
   let startOptions = {};
@@ -171,8 +201,9 @@
   }
 
   function loadMovie(movieUrl) {
-    const config = Object.assign(baseConfig(), { url: movieUrl }, startOptions);
-    const loading = player.ruffle().load(config);
+    const loading = fontsReady.then(function (fonts) {
+      return player.ruffle().load(Object.assign(baseConfig(), { url: movieUrl }, startOptions, fonts));
+    });
     // The keys go to the movie from the start.
     loading.then(focusMovie);
     loading.catch(function (e) { logToHost("movie failed to load: " + (e && (e.stack || e))); });

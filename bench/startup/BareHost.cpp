@@ -1,6 +1,7 @@
 // The benchmark's peer of vexa: a window with the same web view that only loads a movie in
 // Ruffle (the bare host page) and ends at the movie's first external call, printing the same
-// trace line vexa prints for it. Usage: vexa_bench_bare_host <movie url> [host page]
+// trace line vexa prints for it. With --same-engine it runs the web engine with the settings
+// vexa gives it. Usage: vexa_bench_bare_host [--same-engine] <movie url> [host page]
 #include <cstdio>
 #include <string>
 
@@ -10,8 +11,14 @@
 #include "platform/webkit/IMovieView.h"
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--same-engine") {
+        vexa::platform::TuneMovieEngine();
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <movie url> [host page]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: vexa_bench_bare_host [--same-engine] <movie url> [host page]\n");
         return 2;
     }
     std::string url = argv[1];
@@ -25,7 +32,7 @@ int main(int argc, char** argv) {
     {
         auto window = vexa::platform::CreateDialogWindow();
         auto view = vexa::platform::CreateMovieView(*window, page);
-        window->MoveWindow(0, 0, 976, 632);
+        window->MoveWindow(0, 0, 970, 607);
         view->Place(0, 0, 970, 607);
         view->Show();
         bool stay = page != "bare.html";

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vexa::platform {
 
@@ -42,6 +44,14 @@ class IMovieView {
 // hostPage names the page of the movie-host folder that plays the movie.
 std::unique_ptr<IMovieView> CreateMovieView(IDialogWindow& parent,
                                             const std::string& hostPage = "host.html");
+
+// The web engine settings the player starts with, as environment variables (name, value) of
+// the web processes.
+std::vector<std::pair<std::string, std::string>> MovieEngineSettings();
+
+// Puts MovieEngineSettings into the environment the web processes inherit, keeping any the
+// user set. Call it first in main, while no other thread exists.
+void TuneMovieEngine();
 
 // The folder holding the host pages, the bridge script and the Ruffle files ("" when none is
 // found): installed next to the program's share/ folder, else the build tree's copy.

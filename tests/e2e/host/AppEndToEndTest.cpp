@@ -541,6 +541,9 @@ TEST_F(AppEndToEnd, DeviceFontTextDrawsChineseAndLatin) {
     ASSERT_TRUE(WaitForReport("shown", 1, 90000)) << "the text movie did not start; log:\n"
                                                   << ReadFile(m_log);
     EXPECT_EQ(ValuesOf(Reports(m_site), "shown"), std::vector<std::string>{"s:未知"});
+    // The page fetched the font while the player's engine loaded, and gave it from memory.
+    EXPECT_NE(TraceIndex("page: device fonts fetched ahead: 1"), -1);
+    EXPECT_EQ(TraceIndex("page: device font "), -1) << "a device font was not fetched ahead";
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::string shot = Screenshot("e2e-device-text");
     Stage stage = StageOnScreen(shot);

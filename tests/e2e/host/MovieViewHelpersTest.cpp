@@ -59,6 +59,21 @@ TEST_F(Languages, ALocaleBecomesALanguageTag) {
     EXPECT_NE(std::find(tags.begin(), tags.end(), "en-GB"), tags.end());
 }
 
+TEST(MovieEngineSettings, GoToTheEnvironmentWithoutReplacingTheUsersOwn) {
+    auto settings = MovieEngineSettings();
+    ASSERT_FALSE(settings.empty());
+    for (const auto& [name, value] : settings) unsetenv(name.c_str());
+    setenv(settings.front().first.c_str(), "7", 1);
+    TuneMovieEngine();
+    EXPECT_STREQ(std::getenv(settings.front().first.c_str()), "7");
+    for (size_t i = 1; i < settings.size(); ++i)
+        EXPECT_STREQ(std::getenv(settings[i].first.c_str()), settings[i].second.c_str());
+    unsetenv(settings.front().first.c_str());
+    TuneMovieEngine();
+    EXPECT_STREQ(std::getenv(settings.front().first.c_str()), settings.front().second.c_str());
+    for (const auto& [name, value] : settings) unsetenv(name.c_str());
+}
+
 TEST(DeviceFontOptions, NamesEveryFaceByAllItsFullNames) {
     EXPECT_EQ(DeviceFontOptions(std::nullopt, "u"), "{}");
     ProgramFont font;
