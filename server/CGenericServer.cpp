@@ -23,6 +23,7 @@ constexpr int kServerThreadWaitMs = 1000;
 constexpr int kHelperPollMs = 100;
 constexpr std::size_t kReceiveBufferSize = 100000;
 constexpr std::size_t kMaxSendPiece = 200000;
+constexpr std::size_t kMaxSendFilePiece = 1024 * 1024;
 // The receive buffer and a fetch fit well; the system's 8 MiB default would keep few stacks
 // cached, so a short connection would pay for mapping a fresh one.
 constexpr std::size_t kConnectionStackBytes = 1024 * 1024;
@@ -393,10 +394,13 @@ void CGenericServer::HelperThread(const std::shared_ptr<SState>& state) {
 
 namespace {
 
-ESendOutcome SendReply(SocketHandle s, const std::string& reply, std::size_t* sent) {
+// Sends the reply's text, then its file part; *sent counts both.
+ESendOutcome SendReply(SocketHandle s, const std::string& reply, CGenericServer::SReplyBody& body,
+                       std::size_t* sent) {
     while (*sent < reply.size()) {
         std::size_t piece = std::min(reply.size() - *sent, kMaxSendPiece);
-        long n = platform::SendSome(s, reply.data() + *sent, piece);
+        // A head followed by a file goes out with the file's first bytes, not on its own.
+        long n = platform::SendSome(s, reply.data() + *sent, piece, body.size > 0);
         if (n < 0) {
             int error = platform::LastSocketError();
             if (platform::IsWouldBlock(error)) return ESendOutcome::kPending;
@@ -405,15 +409,64 @@ ESendOutcome SendReply(SocketHandle s, const std::string& reply, std::size_t* se
         }
         *sent += static_cast<std::size_t>(n);
     }
+    while (body.size > 0) {
+        std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(body.size, kMaxSendFilePiece));
+        long n = platform::SendFileSome(s, body.file, body.offset, piece);
+        if (n < 0) {
+            int error = platform::LastSocketError();
+            if (platform::IsWouldBlock(error)) return ESendOutcome::kPending;
+            CLog::WriteLogLine("TransmitFile(...) failure", "ClientThread, Primary Send", error);
+            return ESendOutcome::kFailed;
+        }
+        if (n == 0) {
+            // Cut short under us: the head promised more than there is.
+            CLog::WriteLogLine("File ended before the length sent", "ClientThread, Primary Send",
+                               static_cast<int>(body.size));
+            return ESendOutcome::kFailed;
+        }
+        body.offset += static_cast<std::uint64_t>(n);
+        body.size -= static_cast<std::uint64_t>(n);
+        *sent += static_cast<std::size_t>(n);
+    }
     return ESendOutcome::kDone;
 }
 
+void CloseBody(CGenericServer::SReplyBody& body) {
+    if (body.file != nullptr) std::fclose(body.file);
+    body = CGenericServer::SReplyBody();
+}
+
 }  // namespace
+
+int CGenericServer::BuildReply(const std::string& request, std::string* reply, int* keepAlive,
+                               SReplyBody*, const TrySendProc&) {
+    return ParseRequest(request, reply, keepAlive);
+}
 
 void CGenericServer::ClientThread(SStartRecord* record, std::string& reply) {
     SState& state = *record->state;
     CGenericServer* server = record->server;
     SocketHandle s = record->socket;
+
+    SReplyBody body;
+    // Whichever way the connection ends, a file still being sent is closed.
+    struct SBodyGuard {
+        SReplyBody& body;
+        ~SBodyGuard() { CloseBody(body); }
+    } bodyGuard{body};
+    const TrySendProc trySend = [s](const char* data, std::size_t size) -> long {
+        std::size_t done = 0;
+        while (done < size) {
+            long n = platform::SendSome(s, data + done, std::min(size - done, kMaxSendPiece));
+            if (n < 0) {
+                if (platform::IsWouldBlock(platform::LastSocketError())) break;
+                return -1;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return static_cast<long>(done);
+    };
 
     std::string request;
     int keepAlive = 0;
@@ -426,6 +479,7 @@ void CGenericServer::ClientThread(SStartRecord* record, std::string& reply) {
     auto replyDone = [&]() {
         sendPending = false;
         request.clear();
+        CloseBody(body);
         server->OnBytesSent(static_cast<unsigned>(sent));
         return keepAlive != 0;
     };
@@ -468,12 +522,13 @@ void CGenericServer::ClientThread(SStartRecord* record, std::string& reply) {
                     return;
                 }
                 if (server->IsRequestComplete(request) != 0) {
-                    if (server->ParseRequest(request, &reply, &keepAlive) == 0) {
+                    CloseBody(body);
+                    if (server->BuildReply(request, &reply, &keepAlive, &body, trySend) == 0) {
                         RemoveClient(s, record);
                         return;
                     }
                     sent = 0;
-                    ESendOutcome out = SendReply(s, reply, &sent);
+                    ESendOutcome out = SendReply(s, reply, body, &sent);
                     if (out == ESendOutcome::kFailed) {
                         keepAlive = 0;
                         RemoveClient(s, record);
@@ -492,7 +547,7 @@ void CGenericServer::ClientThread(SStartRecord* record, std::string& reply) {
         }
 
         if (ev.writable && sendPending) {
-            ESendOutcome out = SendReply(s, reply, &sent);
+            ESendOutcome out = SendReply(s, reply, body, &sent);
             if (out == ESendOutcome::kFailed) {
                 keepAlive = 0;
                 RemoveClient(s, record);

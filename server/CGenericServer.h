@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +24,17 @@ class CGenericServer : public CLog {
     // A pending request larger than this is no GET request; the connection is closed.
     static constexpr std::size_t kMaxPendingRequest = 64 * 1024;
     static constexpr int kDefaultStartupTimeoutMs = 30000;
+
+    // The part of a reply that is a file: size bytes from offset, sent after the reply's text
+    // straight from the file; the server closes it.
+    struct SReplyBody {
+        std::FILE* file = nullptr;
+        std::uint64_t offset = 0;
+        std::uint64_t size = 0;
+    };
+    // Sends bytes on the connection as far as it takes them without waiting: the count taken,
+    // -1 when the connection failed.
+    using TrySendProc = std::function<long(const char* data, std::size_t size)>;
 
     CGenericServer();
     // A derived class stops the server in its own destructor: the connection threads call its
@@ -54,6 +67,13 @@ class CGenericServer : public CLog {
     // keeps its value between requests of one connection and starts at 0. *reply comes holding
     // an earlier reply of the thread (its storage is there to be reused) and must be set whole.
     virtual int ParseRequest(const std::string& request, std::string* reply, int* keepAlive) = 0;
+
+    // What a connection thread asks for each request. Like ParseRequest (which is what it runs
+    // unless overridden), except that the reply's body may be left in *body, with only what
+    // goes before it in *reply, and that a first part of the reply may already have been sent
+    // through trySend: *reply and *body then hold only the rest.
+    virtual int BuildReply(const std::string& request, std::string* reply, int* keepAlive,
+                           SReplyBody* body, const TrySendProc& trySend);
 
     // Starts the thread for an accepted connection; 1 on success. The accept thread's own call.
     int AddClient(platform::SocketHandle socket, const char* address, int port);

@@ -1,5 +1,6 @@
 #include "server/CHTTPServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,8 @@ namespace vexa {
 namespace {
 
 constexpr const char* kServerName = "Web1.0";
+// A file up to this size goes out in one piece with its head; a larger one is sent from the file.
+constexpr std::uint64_t kInlineBodyBytes = 64 * 1024;
 
 std::string HttpDate() {
     // Formatted by hand: the program's locale may name days and months in another language.
@@ -127,6 +130,87 @@ bool FromForeignHost(const std::string& request, int port) {
     return false;
 }
 
+// Passes a file being fetched on to the client as it comes: the head once the site has stated
+// the length, then the body. What arrives is gathered and goes out once per read of the fetch
+// (it pauses between reads) or when a batch is full, and what the connection does not take at
+// once waits here for the next turn. Beyond a bound the rest is sent from the stored file
+// afterwards, so a slow client never slows the fetch.
+class CPassOn : public IDownloadWatcher {
+  public:
+    CPassOn(const CGenericServer::TrySendProc& trySend, const std::string& contentType,
+            bool keepAlive)
+        : m_trySend(trySend), m_contentType(contentType), m_keepAlive(keepAlive) {}
+
+    void OnStart(long long contentLength) override {
+        // Without a stated length the head has to wait for the whole file.
+        if (contentLength <= 0) return;
+        m_length = static_cast<std::uint64_t>(contentLength);
+        m_head = FullReplyHead("200 OK", static_cast<std::size_t>(contentLength), m_keepAlive,
+                               m_contentType);
+        m_started = true;
+        m_waiting = m_head;
+    }
+    void OnBytes(const char* data, std::size_t size) override {
+        if (!m_started || !m_passing) return;
+        if (m_waiting.size() + size > kMaxWaiting) {
+            Flush();
+            if (!m_passing) return;
+            if (m_waiting.size() + size > kMaxWaiting) {
+                m_passing = false;
+                return;
+            }
+        }
+        m_waiting.append(data, size);
+        if (m_waiting.size() >= kBatchBytes) Flush();
+    }
+    void OnIdle() override { Flush(); }
+
+    // Sends what waits, as far as the connection takes it now.
+    void Flush() {
+        if (!m_passing || m_waiting.empty()) return;
+        long n = m_trySend(m_waiting.data(), m_waiting.size());
+        if (n < 0) {
+            m_failed = true;
+            m_passing = false;
+            return;
+        }
+        m_sent += static_cast<std::uint64_t>(n);
+        m_waiting.erase(0, static_cast<std::size_t>(n));
+    }
+
+    bool Started() const { return m_started; }
+    bool Failed() const { return m_failed; }
+    std::uint64_t Length() const { return m_length; }
+    const std::string& Head() const { return m_head; }
+    // Bytes of the reply (head, then body) the client has been given.
+    std::uint64_t Sent() const { return m_sent; }
+
+  private:
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
+    static constexpr std::size_t kMaxWaiting = 1024 * 1024;
+
+    const CGenericServer::TrySendProc& m_trySend;
+    const std::string& m_contentType;
+    bool m_keepAlive;
+    bool m_started = false;
+    bool m_passing = true;
+    bool m_failed = false;
+    std::uint64_t m_length = 0;
+    std::uint64_t m_sent = 0;
+    std::string m_head;
+    std::string m_waiting;  // taken from the fetch, not yet by the connection
+};
+
+std::uint64_t SizeOf(std::FILE* file) {
+    std::uint64_t size = 0;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long end = std::ftell(file);
+        if (end > 0) size = static_cast<std::uint64_t>(end);
+    }
+    std::rewind(file);
+    return size;
+}
+
 }  // namespace
 
 struct CHTTPServer::SFetchSlot {
@@ -223,8 +307,8 @@ int CHTTPServer::IsRequestComplete(const std::string& request) {
     return request.size() >= 4 && request.compare(request.size() - 4, 4, "\r\n\r\n") == 0 ? 1 : 0;
 }
 
-void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
-                        bool onlyWhenMissing) {
+void CHTTPServer::Fetch(const std::string& url, const std::string& localPath, bool onlyWhenMissing,
+                        IDownloadWatcher* watcher) {
     // A site that just said nothing would cost every request its own time-out. While it is
     // known to be silent, a missing file is not found at once and a refresh keeps the local copy.
     if (m_siteOutage->IsDown()) return;
@@ -253,7 +337,7 @@ void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
         // The fetch this one waited for may have found the site silent.
         if (needed && m_siteOutage->IsDown()) needed = false;
         if (needed) {
-            m_siteOutage->Note(DownloadFile(url, localPath));
+            m_siteOutage->Note(DownloadFile(url, localPath, watcher));
             if (!onlyWhenMissing) {
                 std::lock_guard<std::mutex> g(m_fetchLock);
                 ++slot->refreshes;
@@ -266,6 +350,11 @@ void CHTTPServer::Fetch(const std::string& url, const std::string& localPath,
 }
 
 int CHTTPServer::ParseRequest(const std::string& request, std::string* reply, int* keepAlive) {
+    return BuildReply(request, reply, keepAlive, nullptr, nullptr);
+}
+
+int CHTTPServer::BuildReply(const std::string& request, std::string* reply, int* keepAlive,
+                            SReplyBody* body, const TrySendProc& trySend) {
     const char* status = "200 OK";
     std::string contentType = "text/html";
 
@@ -334,21 +423,44 @@ int CHTTPServer::ParseRequest(const std::string& request, std::string* reply, in
 
     std::string url = m_strBaseUrl + relative;
     if (relative.find("vexa.swf") != std::string::npos || isXml) Fetch(url, localPath, false);
-    if (!FileExists(localPath.c_str())) Fetch(url, localPath, true);
+    CPassOn passOn(trySend, contentType, *keepAlive != 0);
+    if (!FileExists(localPath.c_str()))
+        Fetch(url, localPath, true, body != nullptr && trySend ? &passOn : nullptr);
 
     // Opened for writing too, as a read-only file counts as missing.
     std::FILE* file = std::fopen(localPath.c_str(), "r+b");
+    passOn.Flush();
+    if (passOn.Started()) {
+        // The client has the head and perhaps some of the body: the rest comes from the stored
+        // file. A fetch that broke off leaves it short of the length it was told, and the
+        // connection ends there.
+        if (file == nullptr || passOn.Failed() || SizeOf(file) != passOn.Length()) {
+            if (file != nullptr) std::fclose(file);
+            *keepAlive = 0;
+            reply->clear();
+            return 1;
+        }
+        const std::string& head = passOn.Head();
+        std::uint64_t sent = passOn.Sent();
+        reply->assign(head, static_cast<std::size_t>(std::min<std::uint64_t>(sent, head.size())));
+        body->file = file;
+        body->offset = sent > head.size() ? sent - head.size() : 0;
+        body->size = passOn.Length() - body->offset;
+        return 1;
+    }
     if (file == nullptr) {
         *keepAlive = 0;
         *reply = ShortReply("404 Resource not found");
         return 1;
     }
-    std::size_t size = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        long end = std::ftell(file);
-        if (end > 0) size = static_cast<std::size_t>(end);
+    std::size_t size = static_cast<std::size_t>(SizeOf(file));
+    if (body != nullptr && size > kInlineBodyBytes) {
+        *reply = FullReplyHead(status, size, *keepAlive != 0, contentType);
+        body->file = file;
+        body->offset = 0;
+        body->size = size;
+        return 1;
     }
-    std::rewind(file);
     // The body is read straight behind the head into the connection thread's reply buffer,
     // which it keeps from one reply to the next: a buffer already large enough is only cut to
     // size, never cleared, so a large file costs neither an allocation nor filling it first.

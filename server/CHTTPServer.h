@@ -13,6 +13,8 @@
 
 namespace vexa {
 
+class IDownloadWatcher;
+
 class CHTTPServer : public CGenericServer {
   public:
     CHTTPServer();
@@ -37,15 +39,21 @@ class CHTTPServer : public CGenericServer {
     int OnClientConnect(const char* address, int port) override;
     int OnBytesSent(unsigned count) override;
     int IsRequestComplete(const std::string& request) override;
+    // The whole reply in *reply; the connections themselves get it through BuildReply.
     int ParseRequest(const std::string& request, std::string* reply, int* keepAlive) override;
+    // A file larger than a few pages is left in *body, sent from the file; a file missing from
+    // the data folder goes on to the client while it is being fetched.
+    int BuildReply(const std::string& request, std::string* reply, int* keepAlive, SReplyBody* body,
+                   const TrySendProc& trySend) override;
 
   private:
     struct SFetchSlot;
     // Fetches url into localPath, one fetch per local path at a time. With onlyWhenMissing a
     // file that another connection fetched meanwhile is not fetched again; without it (a
     // refresh) a fetch of the same file already under way stands for this one. Nothing is
-    // fetched while the site is known not to answer.
-    void Fetch(const std::string& url, const std::string& localPath, bool onlyWhenMissing);
+    // fetched while the site is known not to answer. A watcher sees a download this call makes.
+    void Fetch(const std::string& url, const std::string& localPath, bool onlyWhenMissing,
+               IDownloadWatcher* watcher = nullptr);
 
     std::string m_strRoot;
     std::string m_strDefaultDocument;

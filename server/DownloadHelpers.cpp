@@ -23,6 +23,7 @@ namespace {
 // Enough of the target's name to tell whose download it is, short enough that a target name at
 // the file system's limit still leaves room for the prefix and suffix.
 constexpr std::string::size_type kTempNameKeep = 32;
+constexpr std::size_t kFileBufferBytes = 1024 * 1024;
 
 std::mutex g_limitsLock;
 DownloadLimits g_limits;
@@ -49,7 +50,8 @@ std::string TempPathFor(const std::string& localPath) {
 
 class CFileSink : public platform::IHttpGetSink {
   public:
-    explicit CFileSink(std::string localPath) : m_localPath(std::move(localPath)) {}
+    CFileSink(std::string localPath, IDownloadWatcher* watcher)
+        : m_localPath(std::move(localPath)), m_watcher(watcher) {}
     CFileSink(const CFileSink&) = delete;
     CFileSink& operator=(const CFileSink&) = delete;
     ~CFileSink() override {
@@ -68,15 +70,26 @@ class CFileSink : public platform::IHttpGetSink {
             else if (errno != EEXIST)
                 break;
         }
-        return m_file != nullptr;
+        if (m_file == nullptr) return false;
+        // A file of a few hundred KiB reaches the disk in one write, when it is complete; a
+        // watcher passing the body on meanwhile does not wait for the disk piece by piece.
+        std::setvbuf(m_file, nullptr, _IOFBF, kFileBufferBytes);
+        if (m_watcher != nullptr) m_watcher->OnStart(m_statedLength);
+        return true;
     }
 
     bool OnBody(const char* data, std::size_t size) override {
         if (m_statedLength >= 0 && m_received + static_cast<long long>(size) > m_statedLength)
             size = static_cast<std::size_t>(m_statedLength - m_received);
-        if (size > 0 && std::fwrite(data, 1, size, m_file) != size) return false;
+        if (size == 0) return true;
+        if (m_watcher != nullptr) m_watcher->OnBytes(data, size);
+        if (std::fwrite(data, 1, size, m_file) != size) return false;
         m_received += static_cast<long long>(size);
         return true;
+    }
+
+    void OnIdle() override {
+        if (m_watcher != nullptr && m_file != nullptr) m_watcher->OnIdle();
     }
 
     // Puts the finished body in place when the answer was complete; otherwise the temporary file
@@ -98,6 +111,7 @@ class CFileSink : public platform::IHttpGetSink {
   private:
     std::string m_localPath;
     std::string m_tempPath;
+    IDownloadWatcher* m_watcher;
     std::FILE* m_file = nullptr;
     long long m_statedLength = -1;
     long long m_received = 0;
@@ -115,7 +129,8 @@ DownloadLimits CurrentDownloadLimits() {
     return g_limits;
 }
 
-DownloadResult DownloadFile(const std::string& url, const std::string& localPath) {
+DownloadResult DownloadFile(const std::string& url, const std::string& localPath,
+                            IDownloadWatcher* watcher) {
     if (localPath.empty()) return DownloadResult::kNotStored;
     const DownloadLimits limits = CurrentDownloadLimits();
     platform::HttpGetOptions options;
@@ -128,7 +143,7 @@ DownloadResult DownloadFile(const std::string& url, const std::string& localPath
     options.maxBodyBytes = limits.maxBytes;
     // Enough for a move of the site and a login detour; a loop is cut short.
     options.maxRedirects = 10;
-    CFileSink sink(localPath);
+    CFileSink sink(localPath, watcher);
     platform::HttpGetFailure failure = platform::HttpGetFailure::kNone;
     bool complete = platform::HttpGet(url, options, sink, &failure);
     if (sink.Finish(complete)) return DownloadResult::kStored;

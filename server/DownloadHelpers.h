@@ -2,9 +2,22 @@
 // server and the content upkeep share.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vexa {
+
+// Sees a download as it arrives, for a caller that passes it on while it is being stored.
+class IDownloadWatcher {
+  public:
+    virtual ~IDownloadWatcher() = default;
+    // The site answered 200 and the body is being stored; its stated length, -1 when none.
+    virtual void OnStart(long long contentLength) = 0;
+    // The next bytes of the body, as they arrive, before they are written to the file.
+    virtual void OnBytes(const char* data, std::size_t size) = 0;
+    // Now and then between pieces, also while nothing arrives (about once a second then).
+    virtual void OnIdle() {}
+};
 
 // What became of one download. Most callers judge by the local file alone; the difference
 // between a site that answered (whatever it said) and one that did not lets a caller stop
@@ -25,7 +38,9 @@ enum class DownloadResult {
 // An empty localPath does nothing (kNotStored). Any thread; an unreachable site costs up to 30 s
 // plus one retry after 1 s, a slow or endless answer is bounded by DownloadLimits. A connection an
 // earlier download left open to the site is used again.
-DownloadResult DownloadFile(const std::string& url, const std::string& localPath);
+// A watcher sees the body stored; whether it all came is told by the result alone.
+DownloadResult DownloadFile(const std::string& url, const std::string& localPath,
+                            IDownloadWatcher* watcher = nullptr);
 
 // Closes the connections to the content site that downloads keep open for the next one.
 void CloseKeptConnections();

@@ -31,6 +31,9 @@ class IHttpGetSink {
     virtual bool OnResponse(int status, long long contentLength) = 0;
     // Each piece of the body, in order. Returning false ends the transfer.
     virtual bool OnBody(const char* data, std::size_t size) = 0;
+    // Now and then after OnResponse while the transfer runs, also while nothing arrives (about
+    // once a second then), for a sink with work of its own between pieces.
+    virtual void OnIdle() {}
 };
 
 // Why a transfer gave no usable response.

@@ -3,9 +3,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -67,6 +71,10 @@ SocketHandle AcceptSocket(SocketHandle listener, std::string* peerAddress, int* 
         s = accept4(listener, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (s < 0 && errno == EINTR);
     if (s < 0) return kInvalidSocket;
+    // Replies go out as whole as they are given; the last small piece of one must not wait
+    // for the peer's acknowledgement of the piece before it.
+    int on = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     const auto* b = reinterpret_cast<const unsigned char*>(&sa.sin_addr.s_addr);
     char text[32];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
@@ -87,12 +95,40 @@ long ReceiveSome(SocketHandle s, char* buffer, std::size_t size) {
     return static_cast<long>(n);
 }
 
-long SendSome(SocketHandle s, const char* data, std::size_t size) {
+long SendSome(SocketHandle s, const char* data, std::size_t size, bool more) {
+    int flags = MSG_NOSIGNAL;
+#ifdef MSG_MORE
+    if (more) flags |= MSG_MORE;
+#else
+    (void)more;
+#endif
     ssize_t n;
     do {
-        n = send(s, data, size, MSG_NOSIGNAL);
+        n = send(s, data, size, flags);
     } while (n < 0 && errno == EINTR);
     return static_cast<long>(n);
+}
+
+long SendFileSome(SocketHandle s, std::FILE* file, std::uint64_t offset, std::size_t size) {
+    int fd = fileno(file);
+#ifdef __linux__
+    off_t at = static_cast<off_t>(offset);
+    ssize_t n;
+    do {
+        n = sendfile(s, fd, &at, size);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+#else
+    char buffer[65536];
+    ssize_t got;
+    do {
+        got = pread(fd, buffer, size < sizeof buffer ? size : sizeof buffer,
+                    static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return static_cast<long>(got);
+    // What the socket does not take now is read again on the next call.
+    return SendSome(s, buffer, static_cast<std::size_t>(got));
+#endif
 }
 
 EWaitResult WaitSocketOrEvent(SocketHandle s, bool wantRead, bool wantWrite,

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace vexa::platform {
@@ -28,15 +30,20 @@ bool BindIPv4(SocketHandle s, const char* address, int port);
 int BoundPort(SocketHandle s);
 bool ListenSocket(SocketHandle s);
 bool SetNonBlocking(SocketHandle s);
-// Accepts one pending connection as a non-blocking socket and gives the peer's dotted address and
+// Accepts one pending connection as a non-blocking socket that sends what it is given at once
+// (no coalescing delay), and gives the peer's dotted address and
 // port; kInvalidSocket on failure (LastSocketError tells why).
 SocketHandle AcceptSocket(SocketHandle listener, std::string* peerAddress, int* peerPort);
 void CloseSocket(SocketHandle s);
 
 // >0 bytes received, 0 when the peer closed its end, -1 on failure.
 long ReceiveSome(SocketHandle s, char* buffer, std::size_t size);
-// Bytes taken (>=0) or -1 on failure; never raises a signal for a closed peer.
-long SendSome(SocketHandle s, const char* data, std::size_t size);
+// Bytes taken (>=0) or -1 on failure; never raises a signal for a closed peer. With more, the
+// system may hold the bytes back briefly to go out together with what is sent next.
+long SendSome(SocketHandle s, const char* data, std::size_t size, bool more = false);
+// Sends up to size bytes of the file from offset (the file's own position stays), straight from
+// the system's file cache where it can: bytes taken (0 at the file's end) or -1 on failure.
+long SendFileSome(SocketHandle s, std::FILE* file, std::uint64_t offset, std::size_t size);
 
 enum class EWaitResult { kSocket, kEvent, kTimeout, kFailed };
 

@@ -402,6 +402,7 @@ void CFakeContentSite::Serve(Connection* connection) {
                     ok = SendAll(fd, answer.body.data() + pos,
                                  std::min(piece, answer.body.size() - pos));
                 }
+                if (ok && answer.holdOpen) PauseFor(24 * 3600 * 1000);
             }
         }
     }

@@ -56,6 +56,8 @@ class CFakeContentSite {
         std::size_t chunkSize = 0;  // when > 0 the body goes out in pieces of this size...
         int chunkDelayMs = 0;       // ...with this pause before each piece
         std::string location;       // sent as a Location header when not empty
+        bool holdOpen = false;      // after the body the connection stays open, silent, until
+                                    // the site stops
         Misbehaviour misbehaviour = Misbehaviour::kNone;
     };
 

@@ -77,6 +77,12 @@ std::string Full(const std::string& type, const std::string& body, bool keepAliv
            "\r\nContent-Type: " + type + "\r\n\r\n" + body;
 }
 
+// The reply a client gets of a fetch that broke off: the head states the whole length.
+std::string CutShort(const std::string& type, std::size_t statedLength, const std::string& got) {
+    std::string full = Full(type, std::string(statedLength, ' '));
+    return full.substr(0, full.size() - statedLength) + got;
+}
+
 std::string Short(const std::string& status) {
     return "HTTP/1.0 " + status +
            "\r\nContent-Length: 0\r\nContent-Type: text/html\r\nDate: DATE\r\nServer: "
@@ -265,10 +271,47 @@ TEST_F(HttpServerTest, CutShortOrUnreachableFetchIsNeverServed) {
     site.SetShortBody("/cut.bin", "abc", 10);
     site.SetNoLength("/stream.bin", "streamed");
     StartServer();
-    EXPECT_EQ(Short("404 Resource not found"), Get("/cut.bin"));
+    // A miss goes on to the client as it comes; one that breaks off stays short of the length
+    // its head states, and the connection ends there. Without a stated length it waits for all.
+    EXPECT_EQ(CutShort("application/octet-stream", 10, "abc"), Get("/cut.bin"));
     EXPECT_EQ(Full("application/octet-stream", "streamed"), Get("/stream.bin"));
     std::set<std::string> expected{root + "/stream.bin 8"};
     EXPECT_EQ(expected, Snapshot(root)) << "no partial or temporary file stays behind";
+}
+
+TEST_F(HttpServerTest, AMissReachesTheClientAsItComesAndASlowReaderDoesNotHoldUpTheFetch) {
+    // Half of the body, then the site holds the connection: only a server that passes the
+    // file on as it comes has anything to give.
+    CFakeContentSite::Answer half;
+    half.body = std::string(100000, 'h');
+    half.statedLength = 200000;
+    half.holdOpen = true;
+    site.SetAnswer("/half.mp3", half);
+    std::string big(2 << 20, 'b');
+    site.SetFile("/big.mp3", big);
+    StartServer();
+    std::string expected = CutShort("audio/mpeg", 200000, half.body);
+    CLoopbackClient c;
+    ASSERT_TRUE(c.Connect(server.GetPort()));
+    c.Send("GET /half.mp3 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    // The date takes 25 bytes more than "DATE".
+    EXPECT_EQ(expected, WithoutDate(c.ReadExactly(expected.size() + 25, 10000)));
+    site.Stop();
+    EXPECT_TRUE(c.WaitClosed(10000)) << "the broken-off fetch ends the connection";
+    EXPECT_FALSE(fs::exists(root + "/half.mp3"));
+
+    // A client that does not read: the file is stored all the same, and then sent whole.
+    ASSERT_TRUE(site.Start());
+    setenv("VEXA_CONTENT_SITE", site.BaseUrl().c_str(), 1);
+    server.Stop();
+    StartServer();
+    CLoopbackClient slow;
+    ASSERT_TRUE(slow.Connect(server.GetPort(), 4096));
+    slow.Send("GET /big.mp3 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    for (int i = 0; i < 100 && !fs::exists(root + "/big.mp3"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(big, ReadFile(root + "/big.mp3"));
+    EXPECT_EQ(Full("audio/mpeg", big), WithoutDate(slow.ReadUntilClose(10000)));
 }
 
 TEST_F(HttpServerTest, SimultaneousMissesOfOneFileFetchItOnce) {
@@ -354,7 +397,7 @@ TEST_F(HttpServerTest, ASiteThatDoesNotAnswerIsNoticedOnce) {
 TEST_F(HttpServerTest, AnAnsweringSiteIsAskedForEveryMiss) {
     site.SetShortBody("/cut.mp3", "ab", 10);
     StartServer();
-    EXPECT_EQ(Short("404 Resource not found"), Get("/cut.mp3"));
+    EXPECT_EQ(CutShort("audio/mpeg", 10, "ab"), Get("/cut.mp3"));
     EXPECT_EQ(Short("404 Resource not found"), Get("/gone.mp3"));
     site.SetFile("/gone.mp3", "g");
     EXPECT_EQ(Full("audio/mpeg", "g"), Get("/gone.mp3"));
