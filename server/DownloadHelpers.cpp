@@ -1,6 +1,7 @@
 #include "server/DownloadHelpers.h"
 
 #include <atomic>
+#include <vector>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -72,8 +73,10 @@ class CFileSink : public platform::IHttpGetSink {
         }
         if (m_file == nullptr) return false;
         // A file of a few hundred KiB reaches the disk in one write, when it is complete; a
-        // watcher passing the body on meanwhile does not wait for the disk piece by piece.
-        std::setvbuf(m_file, nullptr, _IOFBF, kFileBufferBytes);
+        // watcher passing the body on meanwhile does not wait for the disk piece by piece. The
+        // buffer is the thread's own, kept from one download to the next.
+        thread_local std::vector<char> buffer(kFileBufferBytes);
+        std::setvbuf(m_file, buffer.data(), _IOFBF, buffer.size());
         if (m_watcher != nullptr) m_watcher->OnStart(m_statedLength);
         return true;
     }
@@ -163,6 +166,8 @@ bool FileExists(const char* path) {
 
 int CreateDirectoryTree(const char* path) {
     if (path == nullptr || *path == '\0') return 1;
+    // Mostly it is all there already.
+    if (FileExists(path)) return 1;
     std::string tree(path);
     if (tree.back() != '/') tree += '/';
     std::string::size_type pos = tree.find('/');
