@@ -89,7 +89,8 @@ void CheckReply(const std::string& reply) {
 // The folder and download helpers, as the server sees them.
 namespace vexa {
 
-DownloadResult DownloadFile(const std::string& url, const std::string& localPath) {
+DownloadResult DownloadFile(const std::string& url, const std::string& localPath,
+                            IDownloadWatcher*) {
     Require(InsideRoot(localPath), "download target inside the root");
     Require(url.compare(0, g_siteUrl.size(), g_siteUrl) == 0, "download from the site");
     // What goes to the site is one request target: no spaces or control bytes to smuggle in a

@@ -131,10 +131,10 @@ bool FromForeignHost(const std::string& request, int port) {
 }
 
 // Passes a file being fetched on to the client as it comes: the head once the site has stated
-// the length, then the body. What arrives is gathered and goes out once per read of the fetch
-// (it pauses between reads) or when a batch is full, and what the connection does not take at
-// once waits here for the next turn. Beyond a bound the rest is sent from the stored file
-// afterwards, so a slow client never slows the fetch.
+// the length, then the body. What arrives goes out in batches, and whenever the fetch waits for
+// the site; what the connection does not take at once waits here for the next turn. Beyond a
+// bound the rest is sent from the stored file afterwards, so a slow client never slows the
+// fetch.
 class CPassOn : public IDownloadWatcher {
   public:
     CPassOn(const CGenericServer::TrySendProc& trySend, const std::string& contentType,
@@ -429,6 +429,7 @@ int CHTTPServer::BuildReply(const std::string& request, std::string* reply, int*
 
     // Opened for writing too, as a read-only file counts as missing.
     std::FILE* file = std::fopen(localPath.c_str(), "r+b");
+    // The last batch of a fetch that was passed on.
     passOn.Flush();
     if (passOn.Started()) {
         // The client has the head and perhaps some of the body: the rest comes from the stored
