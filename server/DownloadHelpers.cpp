@@ -1,7 +1,6 @@
 #include "server/DownloadHelpers.h"
 
 #include <atomic>
-#include <vector>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <random>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "BuildConfig.h"
 #include "platform/http/HttpGet.h"
@@ -24,7 +24,7 @@ namespace {
 // Enough of the target's name to tell whose download it is, short enough that a target name at
 // the file system's limit still leaves room for the prefix and suffix.
 constexpr std::string::size_type kTempNameKeep = 32;
-constexpr std::size_t kFileBufferBytes = 1024 * 1024;
+constexpr std::size_t kFileBufferBytes = 512 * 1024;
 
 std::mutex g_limitsLock;
 DownloadLimits g_limits;
@@ -74,7 +74,8 @@ class CFileSink : public platform::IHttpGetSink {
         if (m_file == nullptr) return false;
         // A file of a few hundred KiB reaches the disk in one write, when it is complete; a
         // watcher passing the body on meanwhile does not wait for the disk piece by piece. The
-        // buffer is the thread's own, kept from one download to the next.
+        // buffer is the thread's own, kept from one download to the next (a fresh one would be
+        // mapped and unmapped each time).
         thread_local std::vector<char> buffer(kFileBufferBytes);
         std::setvbuf(m_file, buffer.data(), _IOFBF, buffer.size());
         if (m_watcher != nullptr) m_watcher->OnStart(m_statedLength);
