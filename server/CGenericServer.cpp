@@ -522,7 +522,6 @@ void CGenericServer::ClientThread(SStartRecord* record, std::string& reply) {
                     return;
                 }
                 if (server->IsRequestComplete(request) != 0) {
-                    CloseBody(body);
                     if (server->BuildReply(request, &reply, &keepAlive, &body, trySend) == 0) {
                         RemoveClient(s, record);
                         return;
