@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 
 #include "server/ContentSite.h"
 #include "server/DownloadHelpers.h"
@@ -160,8 +161,16 @@ class CPassOn : public IDownloadWatcher {
                 return;
             }
         }
+        m_received += size;
         m_waiting.append(data, size);
-        if (m_waiting.size() >= kBatchBytes) Flush();
+        if (m_waiting.size() < kBatchBytes && m_received < m_length) return;
+        Flush();
+        if (m_received >= m_length && m_waiting.empty()) {
+            // The client has the whole reply and has just been woken to read it, mostly on this
+            // processor: it goes first, then this thread stores the file. The other way round
+            // the client would wait for the disk.
+            std::this_thread::yield();
+        }
     }
     void OnIdle() override { Flush(); }
 
@@ -197,6 +206,7 @@ class CPassOn : public IDownloadWatcher {
     bool m_failed = false;
     std::uint64_t m_length = 0;
     std::uint64_t m_sent = 0;
+    std::uint64_t m_received = 0;  // of the body
     std::string m_head;
     std::string m_waiting;  // taken from the fetch, not yet by the connection
 };
@@ -417,18 +427,29 @@ int CHTTPServer::BuildReply(const std::string& request, std::string* reply, int*
     }
 
     std::string folder = m_strRoot + directory;
-    if (!directory.empty()) CreateDirectoryTree(folder.c_str());
+    // The folder is made before something is fetched into it: a file that is there costs no
+    // look at it.
+    bool folderMade = directory.empty();
+    auto makeFolder = [&] {
+        if (!folderMade) CreateDirectoryTree(folder.c_str());
+        folderMade = true;
+    };
     if (folder.back() != '/') folder += '/';
     std::string localPath = folder + storedName;
 
     std::string url = m_strBaseUrl + relative;
-    if (relative.find("vexa.swf") != std::string::npos || isXml) Fetch(url, localPath, false);
+    if (relative.find("vexa.swf") != std::string::npos || isXml) {
+        makeFolder();
+        Fetch(url, localPath, false);
+    }
     CPassOn passOn(trySend, contentType, *keepAlive != 0);
-    if (!FileExists(localPath.c_str()))
-        Fetch(url, localPath, true, body != nullptr && trySend ? &passOn : nullptr);
-
     // Opened for writing too, as a read-only file counts as missing.
     std::FILE* file = std::fopen(localPath.c_str(), "r+b");
+    if (file == nullptr) {
+        makeFolder();
+        Fetch(url, localPath, true, body != nullptr && trySend ? &passOn : nullptr);
+        file = std::fopen(localPath.c_str(), "r+b");
+    }
     // The last batch of a fetch that was passed on.
     passOn.Flush();
     if (passOn.Started()) {
