@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Loopback benchmarks of the embedded server against nginx and python3 -m http.server.
 
-  server_bench.py <bench_trivial_server> <bench_http_server> [seconds per run] [rounds]
+  server_bench.py <bench_trivial_server> <bench_http_server> [seconds per run] [rounds] [bench_relay]
 
 1. The threaded TCP server with a trivial fixed reply against nginx serving a static file whose
    whole reply has the same size, with keep-alive and with one connection per request.
 2. The HTTP file server on a data folder (4 KiB and 1 MiB files) against nginx and
    python3 -m http.server on the same folder: requests/s and p99 latency.
 3. A cold miss: files fetched by the file server from a loopback content site (nginx) and then
-   served, against curl fetching the same files directly from that site.
+   served, against curl fetching the same files directly from that site, and against a bare
+   libcurl relay that passes them on and does nothing else: the least any relay on libcurl
+   costs on this machine.
 Every ratio is ours / peer, measured in this run on this machine; each figure is the median of
 several rounds taken in rotating order.
 """
@@ -164,6 +166,7 @@ def main():
     trivial, httpd = sys.argv[1], sys.argv[2]
     seconds = int(sys.argv[3]) if len(sys.argv) > 3 else 3
     rounds = int(sys.argv[4]) if len(sys.argv) > 4 else 3
+    relay = sys.argv[5] if len(sys.argv) > 5 else None
     for tool in ("wrk", "nginx", "curl"):
         if shutil.which(tool) is None:
             print("missing %s: cannot compare" % tool)
@@ -233,12 +236,19 @@ def main():
         menv = dict(env, VEXA_CONTENT_SITE=nginx)
         m = Proc([httpd, mirror, str(MAX_SERVER_SECONDS)], reads_port=True, env=menv)
         procs.append(m)
-        # Interleaved, so that neither side profits from running second; the site is warmed.
+        r = None
+        if relay:
+            r = Proc([relay, nginx, str(MAX_SERVER_SECONDS)], reads_port=True)
+            procs.append(r)
+            curl_time("http://127.0.0.1:%d/1k.bin" % r.port)
+        # Interleaved, so that no side profits from running later; the site is warmed.
         curl_time(nginx + "1k.bin")
-        direct = through = 0.0
+        direct = through = relayed = 0.0
         for i in range(count):
             direct += curl_time(nginx + "cold/c%02d.mp3" % i)
             through += curl_time("http://127.0.0.1:%d/cold/c%02d.mp3" % (m.port, i))
+            if r:
+                relayed += curl_time("http://127.0.0.1:%d/cold/c%02d.mp3" % (r.port, i))
         warm = sum(curl_time("http://127.0.0.1:%d/cold/c%02d.mp3" % (m.port, i))
                    for i in range(count))
         fetched = len(os.listdir(os.path.join(mirror, "cold")))
@@ -247,8 +257,13 @@ def main():
         print("  direct curl from the site   %8.2f ms per file" % (direct * 1000 / count))
         print("  file server, cold miss      %8.2f ms per file" % (through * 1000 / count))
         print("  file server, then warm      %8.2f ms per file" % (warm * 1000 / count))
+        if r:
+            print("  bare libcurl relay          %8.2f ms per file" % (relayed * 1000 / count))
         print("  ratio cold miss / direct: %.2f" % (through / direct))
         print("  ratio warm / direct: %.2f" % (warm / direct))
+        if r:
+            print("  ratio bare relay / direct: %.2f" % (relayed / direct))
+            print("  ratio cold miss / bare relay: %.2f" % (through / relayed))
         return 0 if fetched == count else 1
     finally:
         for p in reversed(procs):
