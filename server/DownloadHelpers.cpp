@@ -105,7 +105,6 @@ class CFileSink : public platform::IHttpGetSink {
         // buffer fills.
         m_buffer = CFileBuffers::Take();
         m_started = true;
-
         if (m_watcher != nullptr) m_watcher->OnStart(m_statedLength);
         return true;
     }
@@ -148,7 +147,6 @@ class CFileSink : public platform::IHttpGetSink {
         fs::rename(m_tempPath, m_localPath, ec);
         if (ec) return false;
         m_tempPath.clear();
-
         return true;
     }
 
@@ -206,7 +204,6 @@ DownloadResult DownloadFile(const std::string& url, const std::string& localPath
     options.maxBodyBytes = limits.maxBytes;
     // Enough for a move of the site and a login detour; a loop is cut short.
     options.maxRedirects = 10;
-
     CFileSink sink(localPath, watcher);
     platform::HttpGetFailure failure = platform::HttpGetFailure::kNone;
     bool complete = platform::HttpGet(url, options, sink, &failure);
