@@ -114,16 +114,13 @@ class CFileSink : public platform::IHttpGetSink {
             size = static_cast<std::size_t>(m_statedLength - m_received);
         if (size == 0) return true;
         if (m_watcher != nullptr) m_watcher->OnBytes(data, size);
-        if (m_held + size > kFileBufferBytes) {
-            if (!WriteHeld()) return false;
-            if (size > kFileBufferBytes) {
-                if (std::fwrite(data, 1, size, m_file) != size) return false;
-                m_received += static_cast<long long>(size);
-                return true;
-            }
+        if (m_held + size > kFileBufferBytes && !WriteHeld()) return false;
+        if (size > kFileBufferBytes) {
+            if (std::fwrite(data, 1, size, m_file) != size) return false;
+        } else {
+            std::memcpy(m_buffer.get() + m_held, data, size);
+            m_held += size;
         }
-        std::memcpy(m_buffer.get() + m_held, data, size);
-        m_held += size;
         m_received += static_cast<long long>(size);
         return true;
     }
